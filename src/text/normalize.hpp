@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pelgar::text {
+
+// Trim White_Space, full lowercase (with Final_Sigma), canonical decomposition,
+// removal of every General_Category Mark, canonical composition. Unicode 17.0.
+std::string normalize(std::string_view text);
+
+// The same result as normalize(), as code points, written into a buffer the caller reuses.
+void normalize_into(std::string_view text, std::u32string& out);
+
+}  // namespace pelgar::text
