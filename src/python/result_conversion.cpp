@@ -1,0 +1,62 @@
+#include "python/result_conversion.hpp"
+
+#include "python/py_ref.hpp"
+#include "python/python_error.hpp"
+
+namespace pelgar::python {
+
+namespace {
+
+PyObject* made(PyObject* object) {
+    if (!object) fail_python_api_call();
+    return object;
+}
+
+PyObject* match_tuple(const matching::Match& match, const matching::TextList& candidates) {
+    const std::string_view text = candidates[match.index];
+    Ref str(made(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
+    Ref score(made(PyFloat_FromDouble(match.score)));
+    PyObject* tuple = made(PyTuple_New(2));
+    PyTuple_SetItem(tuple, 0, str.release());
+    PyTuple_SetItem(tuple, 1, score.release());
+    return tuple;
+}
+
+// A new list from items already chosen, each turned into an object by make.
+template <class Items, class Make>
+PyObject* list_of(const Items& items, Make&& make) {
+    Ref list(made(PyList_New(static_cast<Py_ssize_t>(items.size()))));
+    Py_ssize_t index = 0;
+    for (const auto& item : items) PyList_SetItem(list.get(), index++, make(item));
+    return list.release();
+}
+
+}  // namespace
+
+PyObject* int_result(std::uint64_t value) { return made(PyLong_FromUnsignedLongLong(value)); }
+
+PyObject* float_result(double value) { return made(PyFloat_FromDouble(value)); }
+
+PyObject* match_result(const std::optional<matching::Match>& match, const matching::TextList& candidates,
+                       double threshold) {
+    if (match && matching::reaches(*match, threshold)) return match_tuple(*match, candidates);
+    Py_INCREF(Py_None);
+    return Py_None;
+}
+
+PyObject* match_list_result(const std::vector<matching::Match>& matches, const matching::TextList& candidates,
+                            double threshold) {
+    std::vector<matching::Match> kept;
+    for (const matching::Match& match : matches)
+        if (matching::reaches(match, threshold)) kept.push_back(match);
+    return list_of(kept, [&](const matching::Match& match) { return match_tuple(match, candidates); });
+}
+
+PyObject* answer_list_result(const std::vector<std::optional<matching::Match>>& answers,
+                             const matching::TextList& candidates, double threshold) {
+    return list_of(answers, [&](const std::optional<matching::Match>& answer) {
+        return match_result(answer, candidates, threshold);
+    });
+}
+
+}  // namespace pelgar::python

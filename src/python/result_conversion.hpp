@@ -1,0 +1,32 @@
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "matching/match.hpp"
+#include "matching/text_list.hpp"
+
+namespace pelgar::python {
+
+// New Python objects for the logic's results. If the interpreter cannot make one, its
+// error is printed and the call fails internally ("Python API call failed").
+
+PyObject* int_result(std::uint64_t value);
+PyObject* float_result(double value);
+
+// (candidate text as passed, score), or None when absent or below the threshold.
+PyObject* match_result(const std::optional<matching::Match>& match, const matching::TextList& candidates,
+                       double threshold);
+
+// A list of the matches that reach the threshold, in the given order.
+PyObject* match_list_result(const std::vector<matching::Match>& matches, const matching::TextList& candidates,
+                            double threshold);
+
+// One item per answer: a tuple where it reaches the threshold, else None.
+PyObject* answer_list_result(const std::vector<std::optional<matching::Match>>& answers,
+                             const matching::TextList& candidates, double threshold);
+
+}  // namespace pelgar::python
