@@ -1,0 +1,285 @@
+#include "text/normalize.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "text/unicode_tables.hpp"
+#include "text/utf8.hpp"
+#include "text/white_space.hpp"
+
+namespace pelgar::text {
+namespace {
+
+namespace uc = unicode;
+
+constexpr char32_t capital_sigma = 0x03A3, small_sigma = 0x03C3, final_sigma = 0x03C2;
+constexpr char32_t capital_i_dot = 0x0130, combining_dot_above = 0x0307;
+
+inline bool is_ascii_white_space(unsigned char byte) { return byte == ' ' || (byte >= 0x09 && byte <= 0x0D); }
+
+inline unsigned char ascii_lower(unsigned char byte) {
+    return static_cast<unsigned char>(byte + (static_cast<unsigned char>(byte - 'A') < 26u ? 32 : 0));
+}
+
+constexpr std::uint64_t every_byte = 0x0101010101010101u;
+constexpr std::uint64_t high_bits = every_byte * 0x80;
+
+inline std::uint64_t load_word(const char* data) {
+    std::uint64_t word;
+    std::memcpy(&word, data, 8);
+    return word;
+}
+
+// Whole words, the last one overlapping its predecessor, so no byte-by-byte tail from 8 bytes on.
+inline bool all_ascii(std::string_view text) {
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    if (size < 8) {
+        unsigned char seen = 0;
+        for (std::size_t i = 0; i < size; ++i) seen |= static_cast<unsigned char>(data[i]);
+        return seen < 0x80;
+    }
+    std::uint64_t seen = load_word(data + size - 8);
+    for (std::size_t i = 0; i + 8 < size; i += 8) seen |= load_word(data + i);
+    return (seen & high_bits) == 0;
+}
+
+// Lowercases eight ASCII bytes at once: sets bit 5 in every byte from 'A' to 'Z'.
+inline std::uint64_t ascii_lower_word(std::uint64_t word) {
+    const std::uint64_t at_least_a = word + every_byte * (0x80 - 'A');
+    const std::uint64_t above_z = word + every_byte * (0x80 - 'Z' - 1);
+    return word | (((at_least_a & ~above_z) & high_bits) >> 2);
+}
+
+// Lowercasing is idempotent, so the overlapping last word may be lowercased twice.
+inline void ascii_lower_copy(const char* from, char* to, std::size_t size) {
+    if (size < 8) {
+        for (std::size_t i = 0; i < size; ++i) to[i] = static_cast<char>(ascii_lower(static_cast<unsigned char>(from[i])));
+        return;
+    }
+    for (std::size_t i = 0; i + 8 < size; i += 8) {
+        const std::uint64_t word = ascii_lower_word(load_word(from + i));
+        std::memcpy(to + i, &word, 8);
+    }
+    const std::uint64_t last = ascii_lower_word(load_word(from + size - 8));
+    std::memcpy(to + size - 8, &last, 8);
+}
+
+// Offset of the character that ends just before pos.
+inline std::size_t previous_char_start(std::string_view text, std::size_t pos) {
+    do --pos;
+    while (is_continuation_byte(static_cast<unsigned char>(text[pos])));
+    return pos;
+}
+
+std::string_view trim(std::string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end) {
+        const auto byte = static_cast<unsigned char>(text[begin]);
+        if (byte < 0x80) {
+            if (!is_ascii_white_space(byte)) break;
+            ++begin;
+            continue;
+        }
+        std::size_t next = begin;
+        if (!is_white_space(decode_next(text, next))) break;
+        begin = next;
+    }
+    while (end > begin) {
+        const auto byte = static_cast<unsigned char>(text[end - 1]);
+        if (byte < 0x80) {
+            if (!is_ascii_white_space(byte)) break;
+            --end;
+            continue;
+        }
+        const std::size_t start = previous_char_start(text, end);
+        std::size_t next = start;
+        if (!is_white_space(decode_next(text, next))) break;
+        end = start;
+    }
+    return text.substr(begin, end - begin);
+}
+
+// Final_Sigma for the capital sigma at text[start, end): a Cased character before it and none
+// after it, skipping Case_Ignorable characters (also those that are Cased) on both sides.
+bool is_final_sigma(std::string_view text, std::size_t start, std::size_t end) {
+    bool cased_before = false;
+    for (std::size_t pos = start; pos > 0;) {
+        pos = previous_char_start(text, pos);
+        std::size_t next = pos;
+        const std::uint8_t flags = uc::record(decode_next(text, next)).flags;
+        if (!(flags & uc::flag_case_ignorable)) {
+            cased_before = flags & uc::flag_cased;
+            break;
+        }
+    }
+    if (!cased_before) return false;
+    for (std::size_t pos = end; pos < text.size();) {
+        const std::uint8_t flags = uc::record(decode_next(text, pos)).flags;
+        if (!(flags & uc::flag_case_ignorable)) return !(flags & uc::flag_cased);
+    }
+    return true;
+}
+
+// Output sinks. The raw writers rely on the bounds the table generator proves.
+struct Utf8Writer {
+    char* pos;
+    void put(char32_t cp) {
+        if (cp < 0x80) {
+            *pos++ = static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            pos[0] = static_cast<char>(0xC0 | (cp >> 6));
+            pos[1] = static_cast<char>(0x80 | (cp & 0x3F));
+            pos += 2;
+        } else if (cp < 0x10000) {
+            pos[0] = static_cast<char>(0xE0 | (cp >> 12));
+            pos[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            pos[2] = static_cast<char>(0x80 | (cp & 0x3F));
+            pos += 3;
+        } else {
+            pos[0] = static_cast<char>(0xF0 | (cp >> 18));
+            pos[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            pos[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            pos[3] = static_cast<char>(0x80 | (cp & 0x3F));
+            pos += 4;
+        }
+    }
+};
+
+struct StringAppender {
+    std::string* out;
+    void put(char32_t cp) { append_utf8(cp, *out); }
+};
+
+struct CodePointWriter {
+    char32_t* pos;
+    void put(char32_t cp) { *pos++ = cp; }
+};
+
+// Canonical composition over a stream without marks: every character is a starter, so the
+// last one either absorbs the next or is final.
+template <class Sink>
+class Composer {
+public:
+    explicit Composer(Sink& sink) : sink_(sink) {}
+
+    void feed(char32_t cp, bool composes_with_previous) {
+        if (has_pending_) {
+            if (composes_with_previous) {
+                if (const char32_t composite = uc::compose(pending_, cp)) {
+                    pending_ = composite;
+                    return;
+                }
+            }
+            sink_.put(pending_);
+        }
+        pending_ = cp;
+        has_pending_ = true;
+    }
+
+    void finish() {
+        if (has_pending_) sink_.put(pending_);
+    }
+
+private:
+    Sink& sink_;
+    char32_t pending_ = 0;
+    bool has_pending_ = false;
+};
+
+// Decomposes an already lowercased character and feeds what is not a mark. A Hangul syllable
+// goes in whole: its jamo would compose straight back into it.
+template <class Sink>
+inline void feed_lowercase(Composer<Sink>& composer, char32_t cp, const uc::CharRecord& rec) {
+    if (rec.decomposition_length == 0) {
+        if (!(rec.flags & uc::flag_mark)) composer.feed(cp, rec.flags & uc::flag_composes_with_previous);
+        return;
+    }
+    const std::uint32_t* part = uc::decomposition_pool + rec.decomposition_offset;
+    const std::uint32_t* const end = part + rec.decomposition_length;
+    for (; part != end; ++part)
+        if (!(*part & uc::decomposition_mark_bit))
+            composer.feed(*part & uc::decomposition_code_mask, *part & uc::decomposition_composes_bit);
+}
+
+template <class Sink>
+inline void feed_lowercase(Composer<Sink>& composer, char32_t cp) {
+    feed_lowercase(composer, cp, uc::record(cp));
+}
+
+// Lowercase, decompose, drop marks and compose in one pass over the trimmed text.
+template <class Sink>
+void normalize_trimmed(std::string_view text, Sink& sink) {
+    Composer<Sink> composer(sink);
+    for (std::size_t pos = 0; pos < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        if (byte < 0x80) {
+            composer.feed(ascii_lower(byte), false);
+            ++pos;
+            continue;
+        }
+        const std::size_t start = pos;
+        char32_t cp = decode_next(text, pos);
+        const uc::CharRecord* rec = &uc::record(cp);
+        if (rec->flags & uc::flag_special_lowercase) [[unlikely]] {
+            if (cp == capital_i_dot) {
+                feed_lowercase(composer, U'i');
+                feed_lowercase(composer, combining_dot_above);
+                continue;
+            }
+            if (cp == capital_sigma) {
+                feed_lowercase(composer, is_final_sigma(text, start, pos) ? final_sigma : small_sigma);
+                continue;
+            }
+        }
+        if (rec->lower_delta != 0) {
+            cp = static_cast<char32_t>(static_cast<std::int32_t>(cp) + rec->lower_delta);
+            rec = &uc::record(cp);
+        }
+        feed_lowercase(composer, cp, *rec);
+    }
+    composer.finish();
+}
+
+// Inputs up to this many bytes are normalised into a stack buffer and copied once.
+constexpr std::size_t stack_input_limit = 256;
+
+}  // namespace
+
+// One named result on every path, so it is constructed in place rather than moved.
+std::string normalize(std::string_view text) {
+    const std::string_view trimmed = trim(text);
+    std::string out;
+    if (all_ascii(trimmed)) {
+        out.resize(trimmed.size());
+        ascii_lower_copy(trimmed.data(), out.data(), trimmed.size());
+    } else if (trimmed.size() <= stack_input_limit) {
+        char buffer[stack_input_limit * uc::max_utf8_growth];
+        Utf8Writer writer{buffer};
+        normalize_trimmed(trimmed, writer);
+        out.assign(buffer, writer.pos);
+    } else {
+        out.reserve(trimmed.size());
+        StringAppender appender{&out};
+        normalize_trimmed(trimmed, appender);
+    }
+    return out;
+}
+
+void normalize_into(std::string_view text, std::u32string& out) {
+    const std::string_view trimmed = trim(text);
+    out.resize(trimmed.size());  // at most one code point per input byte
+    if (all_ascii(trimmed)) {
+        for (std::size_t i = 0; i < trimmed.size(); ++i) out[i] = ascii_lower(static_cast<unsigned char>(trimmed[i]));
+        return;
+    }
+    CodePointWriter writer{out.data()};
+    normalize_trimmed(trimmed, writer);
+    out.resize(static_cast<std::size_t>(writer.pos - out.data()));
+}
+
+}  // namespace pelgar::text
