@@ -1,0 +1,69 @@
+"""Long differential soaks of the fast kernels against their plain models.
+
+usage: python tools/soak.py [STEP ...] [--pairs N] [--seed S] [--list]
+
+Builds the C++ soak programs (Release, into build/soak) and runs the named steps, all of
+them by default, stopping at the first failure. A step is one entry of STEPS.
+"""
+
+import argparse
+import pathlib
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "soak"
+
+# Step name -> (program in the C++ test folder, its arguments); "{pairs}" and "{seed}"
+# are filled in from the command line.
+STEPS = {
+    "jaro_trigram": ("jaro_trigram_soak", ["{pairs}", "{seed}"]),
+    "levenshtein": ("levenshtein_soak", ["{pairs}", "{seed}"]),
+}
+
+
+def build(programs):
+    generator = ["-G", "Ninja"] if shutil.which("ninja") else []
+    subprocess.run(["cmake", "-S", str(ROOT), "-B", str(BUILD), *generator,
+                    "-DPELGAR_BUILD_MODULE=OFF", "-DPELGAR_BUILD_TESTS=ON",
+                    "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
+    targets = [arg for program in programs for arg in ("--target", program)]
+    subprocess.run(["cmake", "--build", str(BUILD), "-j", "2", *targets], check=True,
+                   stdout=subprocess.DEVNULL)
+    return BUILD / "tests" / "cpp"
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("steps", nargs="*", metavar="STEP", help="steps to run (default: all)")
+    parser.add_argument("--pairs", type=int, default=1_000_000, help="random pairs per step")
+    parser.add_argument("--seed", type=int, default=1, help="seed of the random pairs")
+    parser.add_argument("--list", action="store_true", help="list the steps and exit")
+    args = parser.parse_args(argv)
+
+    if args.list:
+        for name, (program, _) in STEPS.items():
+            print(f"{name}: {program}")
+        return 0
+    unknown = [name for name in args.steps if name not in STEPS]
+    if unknown:
+        parser.error(f"unknown step(s): {', '.join(unknown)}; known: {', '.join(STEPS)}")
+    names = args.steps or list(STEPS)
+
+    folder = build(sorted({STEPS[name][0] for name in names}))
+    for name in names:
+        program, template = STEPS[name]
+        command = [str(folder / program)] + [arg.format(pairs=args.pairs, seed=args.seed) for arg in template]
+        print(f"== {name}: {' '.join(command[1:])}", flush=True)
+        start = time.monotonic()
+        result = subprocess.run(command)
+        print(f"== {name}: exit {result.returncode} after {time.monotonic() - start:.1f} s", flush=True)
+        if result.returncode != 0:
+            return result.returncode
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
