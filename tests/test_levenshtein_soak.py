@@ -6,7 +6,7 @@ import pytest
 
 
 @pytest.mark.parametrize("seed", [1, 2])
-def test_bit_parallel_edit_distance_matches_table(cpp_tests, seed):
+def test_edit_distance_matches_table(cpp_tests, seed):
     # A timeout, so that a probe loop that never ends fails instead of hanging the suite.
     result = subprocess.run([str(cpp_tests / "levenshtein_soak"), "15000", str(seed)],
                             capture_output=True, text=True, timeout=600)

@@ -21,6 +21,7 @@ BUILD = ROOT / "build" / "soak"
 STEPS = {
     "jaro_trigram": ("jaro_trigram_soak", ["{pairs}", "{seed}"]),
     "levenshtein": ("levenshtein_soak", ["{pairs}", "{seed}"]),
+    "best_of": ("best_of_soak", ["{pairs}", "{seed}"]),
 }
 
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "measures/weighted_score.hpp"
+#include "matching/best_of.hpp"
 #include "text/normalize.hpp"
 #include "worker_pool/parallel_map.hpp"
 
@@ -19,12 +19,9 @@ struct PreparedCandidates {
 std::optional<Match> best_of_prepared(std::string_view query, const PreparedCandidates& candidates) {
     std::u32string normalized_query;
     text::normalize_into(query, normalized_query);
-    std::optional<Match> best;
-    for (std::size_t i = 0; i < candidates.normalized.size(); ++i) {
-        const double score = measures::weighted_score(normalized_query, candidates.normalized[i]);
-        if (!best || score >= best->score) best = Match{i, score};
-    }
-    return best;
+    BestOf search(normalized_query);
+    for (std::size_t i = 0; i < candidates.normalized.size(); ++i) search.offer(i, candidates.normalized[i]);
+    return search.best();
 }
 
 }  // namespace

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstddef>
-#include <cstdint>
-#include <vector>
+#include <cstring>
 
 namespace pelgar::measures {
 
@@ -12,8 +10,7 @@ namespace {
 
 constexpr double from_bits(std::uint64_t bits) { return std::bit_cast<double>(bits); }
 
-// Boost factor by common-prefix length, written as bit patterns so that no decimal
-// rounding can creep in; the entry for 3 is the product 3 * 0.1, one ulp above 0.3.
+// Boost factor by common-prefix length as exact bit patterns; 3 is the product 3 * 0.1.
 constexpr double kPrefixBoost[5] = {
     from_bits(0x0000000000000000),
     from_bits(0x3FB999999999999A),
@@ -21,55 +18,196 @@ constexpr double kPrefixBoost[5] = {
     from_bits(0x3FD3333333333334),
     from_bits(0x3FD999999999999A),
 };
-static_assert(kPrefixBoost[0] == 0.0);
-static_assert(kPrefixBoost[1] == 0.1);
-static_assert(kPrefixBoost[2] == 0.2);
-static_assert(kPrefixBoost[3] == 3 * 0.1);
-static_assert(kPrefixBoost[3] != 0.3);
-static_assert(kPrefixBoost[4] == 0.4);
+static_assert(kPrefixBoost[1] == 0.1 && kPrefixBoost[2] == 0.2 && kPrefixBoost[4] == 0.4);
+static_assert(kPrefixBoost[3] == 3 * 0.1 && kPrefixBoost[3] != 0.3);
 
 constexpr std::size_t kMaxPrefix = 4;
 
+inline std::uint32_t slot_hash(char32_t c, int shift) {
+    return (static_cast<std::uint32_t>(c) * 0x9E3779B1u) >> shift;
+}
+
+// Bits lo..63 set; lo < 64.
+inline std::uint64_t bits_from(std::size_t lo) { return ~std::uint64_t{0} << lo; }
+// Bits 0..hi-1 set; hi <= 64.
+inline std::uint64_t bits_below(std::size_t hi) { return hi >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << hi) - 1; }
+
 }  // namespace
 
-double jaro_winkler_score(std::u32string_view a, std::u32string_view b) {
-    const std::size_t n = a.size();
+JaroWinklerPattern::JaroWinklerPattern(std::u32string_view a) : n_(a.size()) {
+    char32_t* chars = local_chars_.data();
+    std::uint32_t* rows = local_rows_.data();
+    if (n_ > kInline) {
+        heap_chars_.assign(a.begin(), a.end());
+        heap_rows_.resize(n_);
+        chars = heap_chars_.data();
+        rows = heap_rows_.data();
+    } else {
+        std::copy(a.begin(), a.end(), chars);
+    }
+
+    // Latin-1 characters first, so that their rows fit the byte table.
+    std::size_t others = 0;
+    bool latin1_full = false;
+    for (std::size_t j = 0; j < n_; ++j) {
+        const char32_t c = a[j];
+        if (c >= 256) {
+            ++others;
+            continue;
+        }
+        if (!latin1_full && latin1_[c] == 0) {
+            latin1_[c] = static_cast<std::uint8_t>(rows_);
+            latin1_full = rows_++ == 256;
+        }
+        rows[j] = latin1_[c];
+    }
+    // With every Latin-1 character taken, row 0 belongs to the last of them.
+    if (latin1_full) sink_ = static_cast<std::uint32_t>(rows_++);
+
+    if (others > 0) {
+        // At most half full, so probes stay short and always end at an empty slot.
+        int bits = 3;
+        while ((std::size_t{1} << bits) < 2 * others) ++bits;
+        slot_count_ = std::size_t{1} << bits;
+        slot_shift_ = 32 - bits;
+        Slot* slots = local_slots_.data();
+        if (slot_count_ > kInlineSlots) {
+            heap_slots_.resize(slot_count_);
+            slots = heap_slots_.data();
+        }
+        std::fill(slots, slots + slot_count_, Slot{0, 0});
+        const std::size_t mask = slot_count_ - 1;
+        for (std::size_t j = 0; j < n_; ++j) {
+            const char32_t c = a[j];
+            if (c < 256) continue;
+            std::size_t i = slot_hash(c, slot_shift_);
+            while (slots[i].row != 0 && slots[i].key != c) i = (i + 1) & mask;
+            if (slots[i].row == 0) slots[i] = Slot{c, static_cast<std::uint32_t>(rows_++)};
+            rows[j] = slots[i].row;
+        }
+    }
+
+    if (rows_ > local_masks_.size()) heap_masks_.resize(rows_);
+}
+
+std::uint32_t JaroWinklerPattern::row_of(char32_t c) const {
+    if (c < 256) return latin1_[c];
+    if (slot_count_ == 0) return sink_;
+    const Slot* slots = this->slots();
+    const std::size_t mask = slot_count_ - 1;
+    std::size_t i = slot_hash(c, slot_shift_);
+    while (slots[i].row != 0) {
+        if (slots[i].key == c) return slots[i].row;
+        i = (i + 1) & mask;
+    }
+    return sink_;
+}
+
+std::uint64_t* JaroWinklerPattern::mask_words(std::size_t count) const {
+    if (count <= local_masks_.size()) return local_masks_.data();
+    if (heap_masks_.size() < count) heap_masks_.resize(count);
+    return heap_masks_.data();
+}
+
+double JaroWinklerPattern::score(std::u32string_view b) const {
+    const std::size_t n = n_;
     const std::size_t m = b.size();
     if (n == 0) return m == 0 ? 1.0 : 0.0;
     if (m == 0) return 0.0;
 
     const std::size_t half = std::max(n, m) / 2;
     const std::size_t window = half >= 1 ? half - 1 : 0;
+    return m <= 64 ? score_short(b, window) : score_long(b, window);
+}
 
-    std::vector<unsigned char> matched_a(n, 0);
-    std::vector<unsigned char> matched_b(m, 0);
-    std::uint64_t matches = 0;
-    // Greedy first fit: each character of a takes the first free equal character of b
-    // inside its window.
-    for (std::size_t j = 0; j < n; ++j) {
+// b fits one word: each character's positions in b are one mask, and clearing a bit
+// once it is taken leaves exactly the unflagged positions. The lowest candidate bit
+// inside the window is the first fit of the plain scan.
+double JaroWinklerPattern::score_short(std::u32string_view b, std::size_t window) const {
+    const std::size_t n = n_;
+    const std::size_t m = b.size();
+    const char32_t* a = chars();
+    const std::uint32_t* rows = this->rows();
+    std::uint64_t* masks = mask_words(rows_);
+    std::memset(masks, 0, rows_ * sizeof(std::uint64_t));
+    for (std::size_t k = 0; k < m; ++k) masks[row_of(b[k])] |= std::uint64_t{1} << k;
+
+    // Past j = m + window - 1 the window lies beyond the end of b.
+    const std::size_t last = std::min(n, m + window);
+    std::uint64_t flagged_b = 0;
+    char32_t matched_a[65];  // one spare: the slot past the last match is written too
+    std::size_t matches = 0;
+    for (std::size_t j = 0; j < last; ++j) {
         const std::size_t lo = j > window ? j - window : 0;
-        const std::size_t hi = std::min(m, j + window + 1);
-        for (std::size_t k = lo; k < hi; ++k) {
-            if (!matched_b[k] && a[j] == b[k]) {
-                matched_a[j] = 1;
-                matched_b[k] = 1;
-                ++matches;
-                break;
-            }
+        const std::uint64_t in_window = bits_from(lo) & bits_below(j + window + 1);
+        std::uint64_t& mask = masks[rows[j]];
+        const std::uint64_t candidates = mask & in_window;
+        // Lowest candidate, or 0 when there is none; written without a branch because
+        // whether a character matches is not predictable.
+        const std::uint64_t first = candidates & (~candidates + 1);
+        mask ^= first;
+        flagged_b |= first;
+        matched_a[matches] = a[j];
+        matches += first != 0;
+    }
+    if (matches == 0) return 0.0;
+
+    std::uint64_t mismatched = 0;
+    std::size_t i = 0;
+    for (std::uint64_t rest = flagged_b; rest != 0; rest &= rest - 1)
+        mismatched += b[static_cast<std::size_t>(std::countr_zero(rest))] != matched_a[i++];
+    return finish(matches, mismatched, m, b);
+}
+
+// The same matching with masks of several words, one row of `words` per character.
+double JaroWinklerPattern::score_long(std::u32string_view b, std::size_t window) const {
+    const std::size_t n = n_;
+    const std::size_t m = b.size();
+    const std::size_t words = (m + 63) / 64;
+    const char32_t* a = chars();
+    const std::uint32_t* rows = this->rows();
+    std::uint64_t* masks = mask_words(rows_ * words);
+    std::memset(masks, 0, rows_ * words * sizeof(std::uint64_t));
+    for (std::size_t k = 0; k < m; ++k) masks[row_of(b[k]) * words + k / 64] |= std::uint64_t{1} << (k % 64);
+    heap_flags_.assign(words, 0);
+    std::uint64_t* flagged_b = heap_flags_.data();
+    if (heap_matched_.size() < std::min(n, m)) heap_matched_.resize(std::min(n, m));
+    char32_t* matched_a = heap_matched_.data();
+
+    const std::size_t last = std::min(n, m + window);
+    std::size_t matches = 0;
+    for (std::size_t j = 0; j < last; ++j) {
+        const std::size_t lo = j > window ? j - window : 0;
+        const std::size_t hi = std::min(m, j + window + 1);  // lo < hi since j < m + window
+        std::uint64_t* row = masks + rows[j] * words;
+        const std::size_t first_word = lo / 64;
+        const std::size_t last_word = (hi - 1) / 64;
+        for (std::size_t wi = first_word; wi <= last_word; ++wi) {
+            std::uint64_t candidates = row[wi];
+            if (wi == first_word) candidates &= bits_from(lo % 64);
+            if (wi == last_word) candidates &= bits_below(hi - wi * 64);
+            if (candidates == 0) continue;
+            const std::uint64_t first = candidates & (~candidates + 1);
+            row[wi] ^= first;
+            flagged_b[wi] |= first;
+            matched_a[matches++] = a[j];
+            break;
         }
     }
     if (matches == 0) return 0.0;
 
-    // Matched characters of a in a's order against those of b in b's order.
     std::uint64_t mismatched = 0;
-    std::size_t k = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        if (!matched_a[j]) continue;
-        while (!matched_b[k]) ++k;
-        if (a[j] != b[k]) ++mismatched;
-        ++k;
+    std::size_t i = 0;
+    for (std::size_t wi = 0; wi < words; ++wi) {
+        for (std::uint64_t rest = flagged_b[wi]; rest != 0; rest &= rest - 1)
+            mismatched += b[wi * 64 + static_cast<std::size_t>(std::countr_zero(rest))] != matched_a[i++];
     }
+    return finish(matches, mismatched, m, b);
+}
 
+double JaroWinklerPattern::finish(std::uint64_t matches, std::uint64_t mismatched, std::size_t m,
+                                  std::u32string_view b) const {
+    const std::size_t n = n_;
     // Every step below is one rounding in a fixed order; regrouping changes the last bit.
     const double md = static_cast<double>(matches);
     const double t = static_cast<double>(mismatched) * -0.5;
@@ -79,11 +217,13 @@ double jaro_winkler_score(std::u32string_view a, std::u32string_view b) {
     const double s = r2 + r1;
     const double jaro = (u + s) / 3.0;
 
+    const char32_t* a = chars();
     const std::size_t limit = std::min({kMaxPrefix, n, m});
     std::size_t prefix = 0;
     while (prefix < limit && a[prefix] == b[prefix]) ++prefix;
-
     return ((1.0 - jaro) * kPrefixBoost[prefix]) + jaro;
 }
+
+double jaro_winkler_score(std::u32string_view a, std::u32string_view b) { return JaroWinklerPattern(a).score(b); }
 
 }  // namespace pelgar::measures

@@ -1,9 +1,95 @@
 #include "measures/trigram.hpp"
 
 #include <algorithm>
-#include <cstddef>
 
 namespace pelgar::measures {
+
+namespace {
+
+// Three 21-bit code points side by side: equal keys exactly when the trigrams are equal.
+inline std::uint64_t key_at(std::u32string_view text, std::size_t i) {
+    return (static_cast<std::uint64_t>(text[i]) << 42) | (static_cast<std::uint64_t>(text[i + 1]) << 21) |
+           static_cast<std::uint64_t>(text[i + 2]);
+}
+
+inline std::size_t trigram_count(std::u32string_view text) { return text.size() >= 3 ? text.size() - 2 : 0; }
+
+inline std::uint32_t filter_bit(std::uint64_t key) {
+    return static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15ull) >> 54);
+}
+
+void sort_keys(std::uint64_t* keys, std::size_t count) {
+    if (count > 24) {
+        std::sort(keys, keys + count);
+        return;
+    }
+    // Insertion sort: the lists of short names are a handful of keys.
+    for (std::size_t i = 1; i < count; ++i) {
+        const std::uint64_t key = keys[i];
+        std::size_t j = i;
+        for (; j > 0 && keys[j - 1] > key; --j) keys[j] = keys[j - 1];
+        keys[j] = key;
+    }
+}
+
+// Size of the multiset intersection of two sorted lists: equal keys pair off one to one.
+std::uint64_t common_count(const std::uint64_t* left, std::size_t n_left, const std::uint64_t* right,
+                           std::size_t n_right) {
+    std::uint64_t common = 0;
+    std::size_t l = 0;
+    std::size_t r = 0;
+    while (l < n_left && r < n_right) {
+        const std::uint64_t x = left[l];
+        const std::uint64_t y = right[r];
+        common += x == y;
+        l += x <= y;
+        r += y <= x;
+    }
+    return common;
+}
+
+}  // namespace
+
+TrigramPattern::TrigramPattern(std::u32string_view a) : count_(trigram_count(a)) {
+    std::uint64_t* keys = local_keys_.data();
+    if (count_ > kInline) {
+        heap_keys_.resize(count_);
+        keys = heap_keys_.data();
+    }
+    for (std::size_t i = 0; i < count_; ++i) {
+        keys[i] = key_at(a, i);
+        const std::uint32_t bit = filter_bit(keys[i]);
+        filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+    }
+    sort_keys(keys, count_);
+}
+
+double TrigramPattern::score(std::u32string_view b) const {
+    const std::uint64_t n_a = count_;
+    const std::uint64_t n_b = trigram_count(b);
+    if (n_a == 0 && n_b == 0) return 1.0;
+    if (n_a == 0 || n_b == 0) return 0.0;
+
+    std::uint64_t local[kInline];
+    std::uint64_t* keys_b = local;
+    if (n_b > kInline) {
+        if (scratch_.size() < n_b) scratch_.resize(n_b);
+        keys_b = scratch_.data();
+    }
+    // Dropping keys that are not in a leaves the multiset intersection as it was.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n_b; ++i) {
+        const std::uint64_t key = key_at(b, i);
+        const std::uint32_t bit = filter_bit(key);
+        keys_b[kept] = key;
+        kept += (filter_[bit / 64] >> (bit % 64)) & 1;
+    }
+    sort_keys(keys_b, kept);
+    const std::uint64_t common = common_count(keys(), n_a, keys_b, kept);
+
+    const double md = static_cast<double>(common);
+    return (md + md) / static_cast<double>(n_a + n_b);
+}
 
 std::vector<std::uint64_t> trigrams(std::u32string_view text) {
     std::vector<std::uint64_t> keys;
@@ -18,35 +104,6 @@ std::vector<std::uint64_t> trigrams(std::u32string_view text) {
     return keys;
 }
 
-double trigram_score(std::u32string_view a, std::u32string_view b) {
-    std::vector<std::uint64_t> left = trigrams(a);
-    std::vector<std::uint64_t> right = trigrams(b);
-    const std::uint64_t n_left = left.size();
-    const std::uint64_t n_right = right.size();
-    if (n_left == 0 && n_right == 0) return 1.0;
-    if (n_left == 0 || n_right == 0) return 0.0;
-
-    // The size of the multiset intersection: a merge of the two sorted key lists
-    // pairs min(count in a, count in b) copies of every key.
-    std::sort(left.begin(), left.end());
-    std::sort(right.begin(), right.end());
-    std::uint64_t common = 0;
-    auto l = left.begin();
-    auto r = right.begin();
-    while (l != left.end() && r != right.end()) {
-        if (*l < *r) {
-            ++l;
-        } else if (*r < *l) {
-            ++r;
-        } else {
-            ++common;
-            ++l;
-            ++r;
-        }
-    }
-
-    const double md = static_cast<double>(common);
-    return (md + md) / static_cast<double>(n_left + n_right);
-}
+double trigram_score(std::u32string_view a, std::u32string_view b) { return TrigramPattern(a).score(b); }
 
 }  // namespace pelgar::measures

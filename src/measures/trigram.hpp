@@ -1,10 +1,39 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
 namespace pelgar::measures {
+
+// Trigram similarity with the first string fixed, for scoring one query against many
+// candidates: score(b) is bit for bit trigram_score(a, b). The query's packed trigram
+// keys are sorted once; each score sorts those candidate keys that may occur in the
+// query and merges the two lists.
+// Long candidates reuse a buffer held by the object, so an object is used by one
+// thread at a time (give each thread its own copy). Strings of up to 64 characters
+// need no heap allocation.
+class TrigramPattern {
+public:
+    explicit TrigramPattern(std::u32string_view a);
+
+    double score(std::u32string_view b) const;
+
+private:
+    static constexpr std::size_t kInline = 62;  // the trigrams of 64 characters
+
+    const std::uint64_t* keys() const { return count_ <= kInline ? local_keys_.data() : heap_keys_.data(); }
+
+    std::size_t count_ = 0;
+    std::array<std::uint64_t, kInline> local_keys_;
+    std::vector<std::uint64_t> heap_keys_;
+    // A 1024-bit filter of the query's keys: candidate keys that miss it cannot match
+    // and are dropped before the sort.
+    std::array<std::uint64_t, 16> filter_{};
+    mutable std::vector<std::uint64_t> scratch_;
+};
 
 // The trigrams of a string in order, duplicates kept, each packed into one key
 // (three 21-bit code points); empty for fewer than three characters.

@@ -17,9 +17,7 @@
 #include <vector>
 
 #include "measures/jaro_winkler.hpp"
-#include "measures/jaro_winkler_pattern.hpp"
 #include "measures/trigram.hpp"
-#include "measures/trigram_pattern.hpp"
 #include "reference_measures.hpp"
 
 namespace {

@@ -17,12 +17,12 @@
 #include <utility>
 #include <vector>
 
-#include "measures/levenshtein_pattern.hpp"
+#include "measures/levenshtein.hpp"
 #include "reference_measures.hpp"
 
 namespace {
 
-using pelgar::measures::bit_parallel_edit_distance;
+using pelgar::measures::edit_distance;
 using pelgar::measures::LevenshteinPattern;
 using pelgar::reference::reference_edit_distance;
 
@@ -48,8 +48,8 @@ void check_pair(const LevenshteinPattern& pattern_a, std::u32string_view a, std:
     const std::uint64_t want = reference_edit_distance(a, b);
     expect("reused pattern of a, distance(b)", a, b, pattern_a.distance(b), want);
     expect("pattern of b, distance(a)", a, b, LevenshteinPattern(b).distance(a), want);
-    expect("bit_parallel_edit_distance(a, b)", a, b, bit_parallel_edit_distance(a, b), want);
-    expect("bit_parallel_edit_distance(b, a)", a, b, bit_parallel_edit_distance(b, a), want);
+    expect("edit_distance(a, b)", a, b, edit_distance(a, b), want);
+    expect("edit_distance(b, a)", a, b, edit_distance(b, a), want);
 }
 
 void check_pair(std::u32string_view a, std::u32string_view b) {

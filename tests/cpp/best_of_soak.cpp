@@ -1,0 +1,127 @@
+// The pruned best-of search against a plain loop over the plain measures: random candidate
+// lists full of near-ties, duplicates and equal scores must give the same index and bits.
+// Also checks directly that the score bounds never fall below the score.
+// Usage: best_of_soak [lists] [seed]; exits non-zero on the first difference.
+#include <bit>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "matching/best_of.hpp"
+#include "reference_measures.hpp"
+
+namespace {
+
+using namespace pelgar;
+
+double reference_weighted(std::u32string_view a, std::u32string_view b) {
+    const std::uint64_t d = reference::reference_edit_distance(a, b);
+    const std::uint64_t longer = std::max(a.size(), b.size());
+    const double part = longer == 0 ? 0.35 : (1.0 - static_cast<double>(d) / static_cast<double>(longer)) * 0.35;
+    const double j = reference::reference_jaro_winkler(a, b);
+    const double t = reference::reference_trigram(a, b);
+    double s = j * 0.4;
+    s = s + part;
+    return t * 0.25 + s;
+}
+
+void print(const char* what, std::u32string_view text) {
+    std::printf("%s:", what);
+    for (char32_t c : text) std::printf(" %X", static_cast<unsigned>(c));
+    std::printf("\n");
+}
+
+struct Generator {
+    std::mt19937_64 rng;
+    std::u32string alphabet;
+
+    std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
+
+    std::u32string word(std::size_t max_length) {
+        std::u32string w(below(max_length + 1), U'a');
+        for (char32_t& c : w) c = alphabet[below(alphabet.size())];
+        return w;
+    }
+
+    // A few edits away: swaps, substitutions, insertions, deletions, or a permutation.
+    std::u32string variant(std::u32string w) {
+        const std::size_t edits = below(4);
+        for (std::size_t e = 0; e < edits; ++e) {
+            const std::size_t kind = below(5);
+            if (kind == 0 || w.empty()) {
+                w.insert(w.begin() + static_cast<std::ptrdiff_t>(below(w.size() + 1)), alphabet[below(alphabet.size())]);
+            } else if (kind == 1) {
+                w.erase(w.begin() + static_cast<std::ptrdiff_t>(below(w.size())));
+            } else if (kind == 2) {
+                w[below(w.size())] = alphabet[below(alphabet.size())];
+            } else if (kind == 3 && w.size() > 1) {
+                const std::size_t i = below(w.size() - 1);
+                std::swap(w[i], w[i + 1]);
+            } else {
+                std::shuffle(w.begin(), w.end(), rng);
+            }
+        }
+        return w;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const long lists = argc > 1 ? std::atol(argv[1]) : 200000;
+    const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
+    const std::u32string alphabets[] = {U"ab", U"abc", U"abcdefghij", U"ab \u00e9\u00df", U"\u65e5\u672c\u8a9ea",
+                                        U"a\U0001F600b\u00ff\u0100"};
+    Generator gen{std::mt19937_64(seed), U""};
+    long scored_lists = 0, skipped = 0, offered = 0;
+    for (long round = 0; round < lists; ++round) {
+        gen.alphabet = alphabets[gen.below(std::size(alphabets))];
+        const std::size_t max_length = gen.below(4) == 0 ? 40 : 10;
+        const std::u32string query = gen.word(max_length);
+        std::vector<std::u32string> candidates(gen.below(12));
+        for (auto& c : candidates) {
+            const std::size_t kind = gen.below(4);
+            c = kind == 0 ? query : kind == 1 ? gen.word(max_length) : gen.variant(query);
+        }
+        // Exact duplicates of earlier candidates make ties on the top score common.
+        if (!candidates.empty() && gen.below(2) == 0) candidates.push_back(candidates[gen.below(candidates.size())]);
+
+        matching::BestOf search(query);
+        matching::ScoreBound bound(query);
+        std::optional<matching::Match> expected;
+        for (std::size_t i = 0; i < candidates.size(); ++i) {
+            const double score = reference_weighted(query, candidates[i]);
+            if (!(bound.from_lengths(candidates[i]) >= score && bound.from_characters(candidates[i]) >= score)) {
+                print("query", query);
+                print("candidate", candidates[i]);
+                std::printf("FAIL bound below score %.17g\n", score);
+                return 1;
+            }
+            if (!expected || score >= expected->score) expected = matching::Match{i, score};
+            search.offer(i, candidates[i]);
+        }
+        const auto& got = search.best();
+        if (got.has_value() != expected.has_value() ||
+            (got && (got->index != expected->index ||
+                     std::bit_cast<std::uint64_t>(got->score) != std::bit_cast<std::uint64_t>(expected->score)))) {
+            print("query", query);
+            for (const auto& c : candidates) print("candidate", c);
+            std::printf("FAIL best index %zu score %.17g, want index %zu score %.17g\n", got ? got->index : 0,
+                        got ? got->score : 0.0, expected ? expected->index : 0, expected ? expected->score : 0.0);
+            return 1;
+        }
+        scored_lists += !candidates.empty();
+        skipped += search.skipped();
+        offered += candidates.size();
+    }
+    std::printf("best_of_soak: %ld lists (%ld non-empty) agree; %ld of %ld candidates skipped\n", lists,
+                scored_lists, skipped, offered);
+    if (lists >= 1000 && skipped == 0) {
+        std::printf("FAIL nothing was skipped: the soak does not exercise the bounds\n");
+        return 1;
+    }
+    return 0;
+}
