@@ -1,6 +1,7 @@
 """Many calls, successes and failures alike, leave reference counts and memory where they were."""
 
 import gc
+import os
 import sys
 
 import pytest
@@ -49,4 +50,5 @@ def test_no_reference_or_memory_growth():
         exercise(query, candidates, bad_candidates, threshold)
     gc.collect()
     assert [sys.getrefcount(a) for a in arguments] == counts
-    assert resident_kib() - before < 2_048
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):  # its quarantine keeps freed memory
+        assert resident_kib() - before < 2_048

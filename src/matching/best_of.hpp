@@ -19,7 +19,7 @@ public:
     explicit BestOf(std::u32string_view normalized_query) : scorer_(normalized_query), bound_(normalized_query) {}
 
     void offer(std::size_t index, std::u32string_view normalized_candidate) {
-        if (best_ && cannot_reach_best(normalized_candidate)) {
+        if (best_ && bound_.upper_bound(normalized_candidate) < best_->score) {
             ++skipped_;
             return;
         }
@@ -32,10 +32,6 @@ public:
     std::size_t skipped() const noexcept { return skipped_; }
 
 private:
-    bool cannot_reach_best(std::u32string_view candidate) const {
-        return bound_.from_lengths(candidate) < best_->score || bound_.from_characters(candidate) < best_->score;
-    }
-
     measures::WeightedScorer scorer_;
     ScoreBound bound_;
     std::optional<Match> best_;
