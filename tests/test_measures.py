@@ -1,6 +1,8 @@
 """The four two-string measures as Python sees them: exact values, result types,
 and differential tests against the plain model in tests/model.py."""
 
+import random
+
 import pytest
 from hypothesis import given, settings
 
@@ -154,3 +156,27 @@ def test_identical_texts_score_one(text):
     assert pelgar.jaro_winkler(text, text) == 1.0
     assert pelgar.trigram_similarity(text, text) == 1.0
     assert pelgar.combined_score(text, text) == 1.0
+
+
+def _long_pair(rng, size):
+    """Two related texts of about size bytes each, with accents, capitals and edges of whitespace."""
+    letters = "abcdeABCDE \u00e9\u00c9\u00f8\u0301\u03a3\u00a0"
+    a = "".join(rng.choice(letters) for _ in range(size))
+    b = list(a)
+    for _ in range(size // 10 + 1):
+        b[rng.randrange(len(b))] = rng.choice(letters)
+    return a, "".join(b)
+
+
+@pytest.mark.parametrize("size", [120, 250, 255, 256, 257, 260, 300, 1500])
+def test_long_texts_match_model(size):
+    # Both normalised texts of a call share one buffer, on the stack or, for long texts, not.
+    rng = random.Random(size)
+    for _ in range(3):
+        a, b = _long_pair(rng, size)
+        na, nb = normalize_model(a), normalize_model(b)
+        assert pelgar.levenshtein(a, b) == edit_distance_model(na, nb)
+        assert pelgar.levenshtein(b, a) == edit_distance_model(nb, na)
+        assert pelgar.jaro_winkler(a, b) == jaro_winkler_model(na, nb)
+        assert pelgar.trigram_similarity(a, b) == trigram_model(na, nb)
+        assert pelgar.combined_score(a, b) == weighted_model(na, nb)

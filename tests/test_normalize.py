@@ -144,6 +144,23 @@ def test_random_stress_sequences(probe, node):
     assert_same_as_model(probe, node, _random_texts(random.Random(20250917), 120_000, 1, 12))
 
 
+def test_mostly_latin(probe, node):
+    # Runs of ASCII of every length up to a few words, broken by single non-ASCII characters,
+    # so that each run ends at every offset within a word and near the end of the text.
+    rng = random.Random(13)
+    groups = _stress_groups()
+    latin = [*range(0xC0, 0x180), 0x130, 0x3A3, 0x1E9E, 0x301, 0x308, 0x2019, 0xA0]
+    texts = []
+    for _ in range(30_000):
+        parts = []
+        for _ in range(rng.randint(1, 4)):
+            parts.append("".join(chr(rng.choice([*range(0x20, 0x7F), 0x09])) for _ in range(rng.randint(0, 20))))
+            parts.append(chr(rng.choice(latin if rng.random() < 0.8 else rng.choice(groups))))
+        texts.append("".join(parts)[:rng.randint(1, 60)])
+    texts += ["x" * n + "\u00e9" + "Y" * m for n in range(18) for m in range(18)]
+    assert_same_as_model(probe, node, texts)
+
+
 def test_pure_ascii(probe, node):
     rng = random.Random(7)
     texts = ["".join(chr(rng.choice([*range(128), *b"  \t\nAZaz"])) for _ in range(rng.randint(0, 20)))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -13,15 +14,29 @@ namespace pelgar::matching {
 // The best-of rule over normalised candidates offered in input order: a score >= the
 // running best replaces it, so the last of equal top scores wins. A candidate whose
 // upper bound is below the running best cannot win and is not scored; a candidate that
-// could tie is always scored. One thread at a time.
+// could tie is always scored. Where the bound keeps failing to prune (candidates as
+// alike as the best so far), checking it costs more than it saves, so after a window
+// that pruned little the next stretch of candidates is scored without it; which
+// candidates are scored never changes the result. One thread at a time.
 class BestOf {
 public:
     explicit BestOf(std::u32string_view normalized_query) : scorer_(normalized_query), bound_(normalized_query) {}
 
     void offer(std::size_t index, std::u32string_view normalized_candidate) {
-        if (best_ && bound_.upper_bound(normalized_candidate) < best_->score) {
-            ++skipped_;
-            return;
+        if (unchecked_ > 0) {
+            --unchecked_;
+        } else if (best_) {
+            const bool pruned = bound_.upper_bound(normalized_candidate) < best_->score;
+            window_pruned_ += pruned;
+            if (++window_checked_ == kWindow) {
+                if (window_pruned_ < kWorthwhile) unchecked_ = kPause;
+                window_checked_ = 0;
+                window_pruned_ = 0;
+            }
+            if (pruned) {
+                ++skipped_;
+                return;
+            }
         }
         const double score = scorer_.score(normalized_candidate);
         if (!best_ || score >= best_->score) best_ = Match{index, score};
@@ -32,10 +47,18 @@ public:
     std::size_t skipped() const noexcept { return skipped_; }
 
 private:
+    // A bound costs about a fifth of a score, so it pays when it prunes more than that.
+    static constexpr std::uint32_t kWindow = 64;
+    static constexpr std::uint32_t kWorthwhile = 12;
+    static constexpr std::uint32_t kPause = 448;
+
     measures::WeightedScorer scorer_;
     ScoreBound bound_;
     std::optional<Match> best_;
     std::size_t skipped_ = 0;
+    std::uint32_t window_checked_ = 0;
+    std::uint32_t window_pruned_ = 0;
+    std::uint32_t unchecked_ = 0;  // candidates still to score without the bound
 };
 
 }  // namespace pelgar::matching

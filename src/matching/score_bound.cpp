@@ -10,6 +10,8 @@ namespace {
 // bound can each stray from their exact values.
 constexpr double rounding_margin = 1e-9;
 
+constexpr double one_third = 1.0 / 3.0;
+
 constexpr std::array<double, 5> prefix_boost{0.0, 0.1, 0.2, 3 * 0.1, 0.4};
 
 }  // namespace
@@ -18,6 +20,25 @@ ScoreBound::ScoreBound(std::u32string_view query)
     : query_(query), inverse_length_(query.empty() ? 0.0 : 1.0 / static_cast<double>(query.size())) {
     for (char32_t c : query)
         if (c < 256) low_present_[c >> 6] |= std::uint64_t{1} << (c & 63);
+}
+
+ScoreBound::LengthPart ScoreBound::length_part(std::size_t m) const {
+    if (m <= kCachedLengths && length_parts_[m].ready) return length_parts_[m];
+    const std::size_t n = query_.size();
+    LengthPart part;
+    part.inverse_m = 1.0 / static_cast<double>(m);
+    part.edit_factor = std::min(inverse_length_, part.inverse_m) * 0.35;
+    double trigram = 0.0;
+    if (n < 3 && m < 3) {
+        trigram = 1.0;
+    } else if (n >= 3 && m >= 3) {
+        const double a = static_cast<double>(n - 2), b = static_cast<double>(m - 2);
+        trigram = 2.0 * std::min(a, b) / (a + b);
+    }
+    part.trigram_term = trigram * 0.25;
+    part.ready = true;
+    if (m <= kCachedLengths) length_parts_[m] = part;
+    return part;
 }
 
 // With n query and m candidate characters: only the k candidate characters that occur in
@@ -34,22 +55,15 @@ double ScoreBound::upper_bound(std::u32string_view candidate) const {
     const std::size_t prefix_limit = std::min<std::size_t>({4, n, m});
     while (prefix < prefix_limit && query_[prefix] == candidate[prefix]) ++prefix;
 
+    const LengthPart part = length_part(m);
     const double k = static_cast<double>(common);
-    const double inverse_m = 1.0 / static_cast<double>(m);
     double jaro = 0.0;
     if (common > 0) {
-        const double j = (1.0 + k * inverse_length_ + k * inverse_m) / 3.0;
+        // A third by multiplication: one rounding more, well inside the margin.
+        const double j = (1.0 + k * inverse_length_ + k * part.inverse_m) * one_third;
         jaro = j + (1.0 - j) * prefix_boost[prefix];
     }
-    const double edit = k * std::min(inverse_length_, inverse_m) * 0.35;
-    double trigram = 0.0;
-    if (n < 3 && m < 3) {
-        trigram = 1.0;
-    } else if (n >= 3 && m >= 3) {
-        const double a = static_cast<double>(n - 2), b = static_cast<double>(m - 2);
-        trigram = 2.0 * std::min(a, b) / (a + b);
-    }
-    return trigram * 0.25 + jaro * 0.4 + edit + rounding_margin;
+    return part.trigram_term + jaro * 0.4 + k * part.edit_factor + rounding_margin;
 }
 
 }  // namespace pelgar::matching

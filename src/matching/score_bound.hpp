@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -9,6 +10,7 @@ namespace pelgar::matching {
 // An upper bound of weighted_score(query, candidate) that costs a few nanoseconds, for
 // skipping candidates that cannot reach the running best. It never falls below the score:
 // it is the exact bound plus a margin far larger than any rounding in either computation.
+// One thread at a time (it caches per candidate length).
 class ScoreBound {
 public:
     explicit ScoreBound(std::u32string_view query);
@@ -20,7 +22,18 @@ private:
         return c >= 256 || ((low_present_[c >> 6] >> (c & 63)) & 1) != 0;
     }
 
+    // The parts of the bound that depend on the candidate's length only, made on first use.
+    struct LengthPart {
+        double inverse_m = 0.0;
+        double edit_factor = 0.0;    // min(1/n, 1/m) * 0.35
+        double trigram_term = 0.0;   // the trigram bound times 0.25
+        bool ready = false;
+    };
+    static constexpr std::size_t kCachedLengths = 64;
+    LengthPart length_part(std::size_t m) const;
+
     std::u32string_view query_;
+    mutable std::array<LengthPart, kCachedLengths + 1> length_parts_{};
     double inverse_length_ = 0.0;
     std::array<std::uint64_t, 4> low_present_{};  // which code points below 256 the query holds
 };

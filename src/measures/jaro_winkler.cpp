@@ -8,19 +8,6 @@ namespace pelgar::measures {
 
 namespace {
 
-constexpr double from_bits(std::uint64_t bits) { return std::bit_cast<double>(bits); }
-
-// Boost factor by common-prefix length as exact bit patterns; 3 is the product 3 * 0.1.
-constexpr double kPrefixBoost[5] = {
-    from_bits(0x0000000000000000),
-    from_bits(0x3FB999999999999A),
-    from_bits(0x3FC999999999999A),
-    from_bits(0x3FD3333333333334),
-    from_bits(0x3FD999999999999A),
-};
-static_assert(kPrefixBoost[1] == 0.1 && kPrefixBoost[2] == 0.2 && kPrefixBoost[4] == 0.4);
-static_assert(kPrefixBoost[3] == 3 * 0.1 && kPrefixBoost[3] != 0.3);
-
 constexpr std::size_t kMaxPrefix = 4;
 
 inline std::uint32_t slot_hash(char32_t c, int shift) {
@@ -208,20 +195,21 @@ double JaroWinklerPattern::score_long(std::u32string_view b, std::size_t window)
 double JaroWinklerPattern::finish(std::uint64_t matches, std::uint64_t mismatched, std::size_t m,
                                   std::u32string_view b) const {
     const std::size_t n = n_;
-    // Every step below is one rounding in a fixed order; regrouping changes the last bit.
+    const char32_t* a = chars();
+    const std::size_t limit = std::min({kMaxPrefix, n, m});
+    std::size_t prefix = 0;
+    while (prefix < limit && a[prefix] == b[prefix]) ++prefix;
+    return jaro_winkler_from_counts(matches, mismatched, n, m, prefix);
+}
+
+double jaro_winkler_from_counts(std::uint64_t matches, std::uint64_t mismatched, std::size_t n, std::size_t m,
+                                std::size_t prefix) {
     const double md = static_cast<double>(matches);
     const double t = static_cast<double>(mismatched) * -0.5;
     const double u = (t + md) / md;
     const double r1 = md / static_cast<double>(n);
     const double r2 = md / static_cast<double>(m);
-    const double s = r2 + r1;
-    const double jaro = (u + s) / 3.0;
-
-    const char32_t* a = chars();
-    const std::size_t limit = std::min({kMaxPrefix, n, m});
-    std::size_t prefix = 0;
-    while (prefix < limit && a[prefix] == b[prefix]) ++prefix;
-    return ((1.0 - jaro) * kPrefixBoost[prefix]) + jaro;
+    return jaro_winkler_from_quotients(u, r1, r2, prefix);
 }
 
 double jaro_winkler_score(std::u32string_view a, std::u32string_view b) { return JaroWinklerPattern(a).score(b); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -64,6 +65,31 @@ private:
     mutable std::vector<std::uint64_t> heap_flags_;
     mutable std::vector<char32_t> heap_matched_;
 };
+
+namespace detail {
+constexpr double bits_to_double(std::uint64_t bits) { return std::bit_cast<double>(bits); }
+// Boost factor by common-prefix length as exact bit patterns; 3 is the product 3 * 0.1.
+inline constexpr double kPrefixBoost[5] = {
+    bits_to_double(0x0000000000000000), bits_to_double(0x3FB999999999999A), bits_to_double(0x3FC999999999999A),
+    bits_to_double(0x3FD3333333333334), bits_to_double(0x3FD999999999999A),
+};
+static_assert(kPrefixBoost[1] == 0.1 && kPrefixBoost[2] == 0.2 && kPrefixBoost[4] == 0.4);
+static_assert(kPrefixBoost[3] == 3 * 0.1 && kPrefixBoost[3] != 0.3);
+}  // namespace detail
+
+// The last steps from the three quotients u = (M - X/2) / M, r1 = M / n and r2 = M / m,
+// each already rounded, and `prefix` <= 4 equal leading characters.
+inline double jaro_winkler_from_quotients(double u, double r1, double r2, std::size_t prefix) {
+    // Every step below is one rounding in a fixed order; regrouping changes the last bit.
+    const double s = r2 + r1;
+    const double jaro = (u + s) / 3.0;
+    return ((1.0 - jaro) * detail::kPrefixBoost[prefix]) + jaro;
+}
+
+// The similarity from its counts: `matches` > 0 matched pairs of which `mismatched` are
+// out of order, string lengths n and m, and `prefix` <= 4 equal leading characters.
+double jaro_winkler_from_counts(std::uint64_t matches, std::uint64_t mismatched, std::size_t n, std::size_t m,
+                                std::size_t prefix);
 
 // Jaro-Winkler similarity with greedy first-fit matching driven by the first string.
 double jaro_winkler_score(std::u32string_view a, std::u32string_view b);

@@ -1,5 +1,7 @@
 #include "measures/text_functions.hpp"
 
+#include <cstddef>
+#include <memory>
 #include <string>
 
 #include "measures/jaro_winkler.hpp"
@@ -13,12 +15,22 @@ namespace pelgar::measures {
 
 namespace {
 
+// Texts with up to this many bytes between them are normalised on the stack.
+constexpr std::size_t inline_code_points = 512;
+
+// Both normalised strings share one buffer, since neither outlives the measure.
 template <class Measure>
 auto on_normalized(std::string_view a, std::string_view b, Measure&& measure) {
-    std::u32string na, nb;
-    text::normalize_into(a, na);
-    text::normalize_into(b, nb);
-    return measure(std::u32string_view(na), std::u32string_view(nb));
+    const std::size_t capacity = a.size() + b.size();  // one code point per byte at most
+    char32_t inline_buffer[inline_code_points];
+    std::unique_ptr<char32_t[]> heap_buffer;
+    char32_t* const start = capacity <= inline_code_points
+                                ? inline_buffer
+                                : (heap_buffer = std::make_unique_for_overwrite<char32_t[]>(capacity)).get();
+    char32_t* const a_end = text::normalize_into(a, start);
+    char32_t* const b_end = text::normalize_into(b, a_end);
+    return measure(std::u32string_view(start, static_cast<std::size_t>(a_end - start)),
+                   std::u32string_view(a_end, static_cast<std::size_t>(b_end - a_end)));
 }
 
 template <class Key>

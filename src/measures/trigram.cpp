@@ -87,8 +87,7 @@ double TrigramPattern::score(std::u32string_view b) const {
     sort_keys(keys_b, kept);
     const std::uint64_t common = common_count(keys(), n_a, keys_b, kept);
 
-    const double md = static_cast<double>(common);
-    return (md + md) / static_cast<double>(n_a + n_b);
+    return trigram_dice(common, n_a, n_b);
 }
 
 std::vector<std::uint64_t> trigrams(std::u32string_view text) {

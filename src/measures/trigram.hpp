@@ -39,6 +39,12 @@ private:
 // (three 21-bit code points); empty for fewer than three characters.
 std::vector<std::uint64_t> trigrams(std::u32string_view text);
 
+// 2 common / (n_a + n_b) for n_a, n_b > 0 trigrams, of which `common` pair off.
+inline double trigram_dice(std::uint64_t common, std::uint64_t n_a, std::uint64_t n_b) {
+    const double md = static_cast<double>(common);
+    return (md + md) / static_cast<double>(n_a + n_b);
+}
+
 // Dice coefficient over the multisets of character trigrams, no boundary markers.
 double trigram_score(std::u32string_view a, std::u32string_view b);
 

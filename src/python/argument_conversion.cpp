@@ -16,15 +16,14 @@ constexpr Py_ssize_t max_initial_reservation = 1 << 16;
     throw PythonError::type_error("'" + type_qualname(object) + "' object cannot be converted to '" + target + "'");
 }
 
-// Hands the UTF-8 bytes of a str to sink; the bytes live only during the call.
-template <class Sink>
-void with_utf8(PyObject* object, Sink&& sink) {
+// The UTF-8 encoding of a str, with the bytes object that holds it.
+Utf8Text utf8_of(PyObject* object) {
     if (!PyUnicode_Check(object)) not_convertible(object, "PyString");
     Ref bytes(checked(PyUnicode_AsUTF8String(object)));
     char* data = nullptr;
     Py_ssize_t size = 0;
     if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) throw PythonError::fetch();
-    sink(std::string_view(data, static_cast<std::size_t>(size)));
+    return Utf8Text(std::move(bytes), std::string_view(data, static_cast<std::size_t>(size)));
 }
 
 matching::TextList text_list(PyObject* object) {
@@ -37,7 +36,7 @@ matching::TextList text_list(PyObject* object) {
     else
         texts.reserve(static_cast<std::size_t>(std::min(reported, max_initial_reservation)));
     Ref iterator(checked(PyObject_GetIter(object)));
-    while (Ref item{PyIter_Next(iterator.get())}) with_utf8(item.get(), [&](std::string_view text) { texts.push_back(text); });
+    while (Ref item{PyIter_Next(iterator.get())}) texts.push_back(utf8_of(item.get()).view());
     if (PyErr_Occurred()) throw PythonError::fetch();
     return texts;
 }
@@ -53,12 +52,8 @@ auto converted(const char* parameter, Convert&& convert) {
 
 }  // namespace
 
-std::string text_argument(PyObject* object, const char* parameter) {
-    return converted(parameter, [&] {
-        std::string text;
-        with_utf8(object, [&](std::string_view utf8) { text.assign(utf8); });
-        return text;
-    });
+Utf8Text text_argument(PyObject* object, const char* parameter) {
+    return converted(parameter, [&] { return utf8_of(object); });
 }
 
 matching::TextList text_list_argument(PyObject* object, const char* parameter) {

@@ -1,7 +1,6 @@
 #include "python/entry_points.hpp"
 
 #include <array>
-#include <string>
 
 #include "matching/batch_best_match.hpp"
 #include "matching/best_match.hpp"
@@ -36,9 +35,9 @@ PyObject* call(const char* name, const std::array<const char* const, N>& paramet
 template <class Logic, class Result>
 PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& logic, Result&& result) {
     return call(name, pair_parameters, args, kwargs, [&](const std::array<PyObject*, 2>& slots) {
-        const std::string a = text_argument(slots[0], "a");
-        const std::string b = text_argument(slots[1], "b");
-        return result(logic(a, b));
+        const Utf8Text a = text_argument(slots[0], "a");
+        const Utf8Text b = text_argument(slots[1], "b");
+        return result(logic(a.view(), b.view()));
     });
 }
 
@@ -47,10 +46,10 @@ PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& 
 template <class Search, class Result>
 PyObject* match_call(const char* name, PyObject* args, PyObject* kwargs, Search&& search, Result&& result) {
     return call(name, match_parameters, args, kwargs, [&](const std::array<PyObject*, 3>& slots) {
-        const std::string query = text_argument(slots[0], "query");
+        const Utf8Text query = text_argument(slots[0], "query");
         const matching::TextList candidates = text_list_argument(slots[1], "candidates");
         const double threshold = threshold_argument(slots[2], "threshold");
-        return result(search(query, candidates), candidates, threshold);
+        return result(search(query.view(), candidates), candidates, threshold);
     });
 }
 

@@ -1,6 +1,6 @@
 // Runs normalize over length-prefixed UTF-8 records from stdin and writes the results to stdout
-// in the same framing (4-byte little-endian length, then the bytes). normalize_into must agree
-// with normalize on every record. With --self-test, checks fixed examples instead.
+// in the same framing (4-byte little-endian length, then the bytes). Both forms of normalize_into
+// must agree with normalize on every record. With --self-test, checks fixed examples instead.
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -20,6 +20,18 @@ using pelgar::text::encode_utf8;
 using pelgar::text::is_white_space;
 using pelgar::text::normalize;
 using pelgar::text::normalize_into;
+
+// normalize_into over a buffer of exactly text.size() code points, followed by guards that
+// must stay untouched; an overrun comes back as a sentinel at the end.
+std::u32string into_buffer(std::string_view text) {
+    constexpr char32_t guard = 0xFFFFFFFFu;
+    std::vector<char32_t> buffer(text.size() + 8, guard);
+    char32_t* const end = normalize_into(text, buffer.data());
+    std::u32string result(buffer.data(), end);
+    for (std::size_t i = text.size(); i < buffer.size(); ++i)
+        if (buffer[i] != guard) result.push_back(guard);
+    return result;
+}
 
 std::string show(std::u32string_view text) {
     std::string out = "[";
@@ -86,7 +98,7 @@ int self_test() {
         const std::string utf8 = encode_utf8(example.input);
         const std::u32string got = decode_utf8(normalize(utf8));
         normalize_into(utf8, into);
-        if (got != example.expected || into != example.expected) {
+        if (got != example.expected || into != example.expected || into_buffer(utf8) != example.expected) {
             ++failures;
             std::cerr << "FAIL " << example.what << ": input " << show(example.input) << " expected "
                       << show(example.expected) << " normalize " << show(got) << " normalize_into "
@@ -139,9 +151,10 @@ int probe() {
         pos += 4 + size;
         const std::string result = normalize(input);
         normalize_into(input, into);
-        if (decode_utf8(result) != into) {
+        const std::u32string buffered = into_buffer(input);
+        if (decode_utf8(result) != into || buffered != into) {
             std::cerr << "record " << record << ": normalize gives " << show(decode_utf8(result))
-                      << " but normalize_into gives " << show(into) << "\n";
+                      << " but normalize_into gives " << show(into) << " and " << show(buffered) << "\n";
             return 1;
         }
         write_record(out, result);
