@@ -22,6 +22,7 @@ STEPS = {
     "jaro_trigram": ("jaro_trigram_soak", ["{pairs}", "{seed}"]),
     "levenshtein": ("levenshtein_soak", ["{pairs}", "{seed}"]),
     "best_of": ("best_of_soak", ["{pairs}", "{seed}"]),
+    "weighted_scorer": ("weighted_scorer_soak", ["{pairs}", "{seed}"]),
 }
 
 
