@@ -17,17 +17,6 @@ namespace {
 
 using namespace pelgar;
 
-double reference_weighted(std::u32string_view a, std::u32string_view b) {
-    const std::uint64_t d = reference::reference_edit_distance(a, b);
-    const std::uint64_t longer = std::max(a.size(), b.size());
-    const double part = longer == 0 ? 0.35 : (1.0 - static_cast<double>(d) / static_cast<double>(longer)) * 0.35;
-    const double j = reference::reference_jaro_winkler(a, b);
-    const double t = reference::reference_trigram(a, b);
-    double s = j * 0.4;
-    s = s + part;
-    return t * 0.25 + s;
-}
-
 void print(const char* what, std::u32string_view text) {
     std::printf("%s:", what);
     for (char32_t c : text) std::printf(" %X", static_cast<unsigned>(c));
@@ -93,7 +82,7 @@ int main(int argc, char** argv) {
         matching::ScoreBound bound(query);
         std::optional<matching::Match> expected;
         for (std::size_t i = 0; i < candidates.size(); ++i) {
-            const double score = reference_weighted(query, candidates[i]);
+            const double score = reference::reference_weighted(query, candidates[i]);
             if (!(bound.upper_bound(candidates[i]) >= score)) {
                 print("query", query);
                 print("candidate", candidates[i]);

@@ -128,3 +128,21 @@ inline std::uint64_t reference_edit_distance(std::u32string_view a, std::u32stri
 }  // namespace pelgar::reference
 
 // ---- end of Levenshtein reference --------------------------------------------------
+
+// ---- combined score reference ------------------------------------------------------
+
+namespace pelgar::reference {
+
+// The combined score over the plain kernels, in the same grouping.
+inline double reference_weighted(std::u32string_view a, std::u32string_view b) {
+    const std::uint64_t d = reference_edit_distance(a, b);
+    const std::uint64_t longer = std::max(a.size(), b.size());
+    const double part = longer == 0 ? 0.35 : (1.0 - static_cast<double>(d) / static_cast<double>(longer)) * 0.35;
+    const double j = reference_jaro_winkler(a, b);
+    const double t = reference_trigram(a, b);
+    double s = j * 0.4;
+    s = s + part;
+    return t * 0.25 + s;
+}
+
+}  // namespace pelgar::reference
