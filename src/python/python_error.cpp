@@ -1,5 +1,7 @@
 #include "python/python_error.hpp"
 
+#include <optional>
+
 #include "common/internal_failure.hpp"
 
 namespace pelgar::python {
@@ -60,33 +62,48 @@ void PythonError::restore() && {
 
 namespace {
 
-std::string utf8_of(PyObject* text) {
-    Ref bytes(PyUnicode_AsUTF8String(text));
-    if (!bytes) {
-        PyErr_Clear();
-        return {};
-    }
+std::string bytes_text(PyObject* bytes) {
     char* data = nullptr;
     Py_ssize_t size = 0;
-    PyBytes_AsStringAndSize(bytes.get(), &data, &size);
+    PyBytes_AsStringAndSize(bytes, &data, &size);
     return std::string(data, static_cast<std::size_t>(size));
 }
 
+// The UTF-8 text of a str; nothing (and no pending error) if it has none.
+std::optional<std::string> utf8_of(PyObject* text) {
+    if (!PyUnicode_Check(text)) return std::nullopt;
+    Ref bytes(PyUnicode_AsUTF8String(text));
+    if (!bytes) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return bytes_text(bytes.get());
+}
+
+// Lone surrogates come out as U+FFFD.
 std::string lenient_utf8_of(PyObject* text) {
     Ref encoded(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
     if (!encoded) {
         PyErr_Clear();
         return {};
     }
-    char* data = nullptr;
-    Py_ssize_t size = 0;
-    PyBytes_AsStringAndSize(encoded.get(), &data, &size);
-    Ref decoded(PyUnicode_DecodeUTF8(data, size, "replace"));
+    const std::string raw = bytes_text(encoded.get());
+    Ref decoded(PyUnicode_DecodeUTF8(raw.data(), static_cast<Py_ssize_t>(raw.size()), "replace"));
     if (!decoded) {
         PyErr_Clear();
         return {};
     }
-    return utf8_of(decoded.get());
+    return utf8_of(decoded.get()).value_or(std::string());
+}
+
+// A text attribute of the object's type, if it can be read as one.
+std::optional<std::string> type_attribute(PyObject* object, const char* attribute) {
+    Ref value(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), attribute));
+    if (!value) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return utf8_of(value.get());
 }
 
 }  // namespace
@@ -95,28 +112,12 @@ std::string text_for_message(PyObject* object) {
     Ref text(PyObject_Str(object));
     if (text) return lenient_utf8_of(text.get());
     PyErr_WriteUnraisable(object);
-    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
-    if (name && PyUnicode_Check(name.get())) {
-        Ref name_bytes(PyUnicode_AsUTF8String(name.get()));
-        if (name_bytes) return "<unprintable " + utf8_of(name.get()) + " object>";
-    }
-    PyErr_Clear();
+    if (const auto name = type_attribute(object, "__name__")) return "<unprintable " + *name + " object>";
     return "<unprintable object>";
 }
 
 std::string type_qualname(PyObject* object) {
-    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
-    if (name && PyUnicode_Check(name.get())) {
-        Ref bytes(PyUnicode_AsUTF8String(name.get()));
-        if (bytes) {
-            char* data = nullptr;
-            Py_ssize_t size = 0;
-            PyBytes_AsStringAndSize(bytes.get(), &data, &size);
-            return std::string(data, static_cast<std::size_t>(size));
-        }
-    }
-    PyErr_Clear();
-    return "<failed to extract type name>";
+    return type_attribute(object, "__qualname__").value_or("<failed to extract type name>");
 }
 
 PythonError wrap_argument_error(PythonError error, const char* parameter) {
