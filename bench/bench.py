@@ -17,6 +17,7 @@ import importlib.metadata
 import json
 import os
 import platform
+import random
 import statistics
 import subprocess
 import sys
@@ -38,6 +39,8 @@ SIZES = {
         "w6_queries": 2000, "w6_candidates": 20_000, "w6_repeat": 3,
         "pp_queries": 200, "pp_candidates": 5000, "pp_small_queries": 2,
         "pp_small_candidates": 10, "pp_length": 12, "pp_repeat": 5,
+        "s_pairs": 20_000, "s_pair_repeat": 7, "s_search_candidates": 100_000, "s_search_repeat": 5,
+        "s_batch_queries": 1000, "s_batch_near_queries": 200, "s_batch_candidates": 20_000, "s_batch_repeat": 3,
     },
     "quick": {
         "w1_pairs": 1000, "w1_passes": 2, "w1_repeat": 3,
@@ -48,6 +51,8 @@ SIZES = {
         "w6_queries": 200, "w6_candidates": 2000, "w6_repeat": 3,
         "pp_queries": 40, "pp_candidates": 1000, "pp_small_queries": 2,
         "pp_small_candidates": 10, "pp_length": 12, "pp_repeat": 3,
+        "s_pairs": 2000, "s_pair_repeat": 3, "s_search_candidates": 10_000, "s_search_repeat": 3,
+        "s_batch_queries": 100, "s_batch_near_queries": 20, "s_batch_candidates": 2000, "s_batch_repeat": 3,
     },
 }
 
@@ -55,6 +60,8 @@ SIZES = {
 TARGETS = {
     "W1": 1.2, "W2": 0.5, "W3": 0.7, "W4": 0.5, "W5": 2.0,
     "pp_ascii_ns": 150.0, "pp_non_ascii_factor": 3.0, "W6": 0.55,
+    # Against the peer's fastest single measure for the same job (S workloads).
+    "S1": 0.9, "S2": 0.9, "S3": 0.9, "S4": 0.7, "S5": 1.0, "S6": 1.0, "S7": 0.5, "S8": 1.0,
 }
 
 # Seeds of the data sets; the subprocesses rebuild the same data from them.
@@ -456,6 +463,117 @@ def w6(res, size):
             "cpu_seconds": {"one_worker": cpu[1], "two_workers": cpu[2]}, "params": params}
 
 
+# ---------------------------------------------------------------- single-measure peers
+# The S workloads pit the module's three-measure score against the peer's fastest single
+# measure for the same job, with the peer's own preprocessing.
+
+def near_duplicates(query, n, seed):
+    """n noisy variants of one name: candidates the score bound cannot tell apart. None
+    equals the query up to case and accents, so no peer can stop at a perfect score."""
+    rng = random.Random(f"near-{seed}")
+    same = names.strip_accents(query).lower()
+    out = []
+    while len(out) < n:
+        v = names.noisy_variant(query, rng)
+        if names.strip_accents(v).lower() != same:
+            out.append(v)
+    return out
+
+
+def absent_query(candidates, seed):
+    """A noisy variant of a candidate that is not itself in the list."""
+    present = set(candidates)
+    for q in names.queries(candidates, 50, seed=seed):
+        if q not in present:
+            return q
+    raise RuntimeError("no absent query")
+
+
+def s_pairs(res, pelgar, rf, size):
+    pairs = names.pairs(size["s_pairs"], seed=21)
+    proc = rf.utils.default_process
+    jobs = (
+        ("S1", "combined_score (one pair per call)", pelgar.combined_score,
+         "rapidfuzz.JaroWinkler.similarity +default_process", rf.distance.JaroWinkler.similarity),
+        ("S2", "token_sort_ratio (one pair per call)", pelgar.token_sort_ratio,
+         "rapidfuzz.fuzz.token_sort_ratio +default_process", rf.fuzz.token_sort_ratio),
+        ("S3", "token_set_ratio (one pair per call)", pelgar.token_set_ratio,
+         "rapidfuzz.fuzz.token_set_ratio +default_process", rf.fuzz.token_set_ratio),
+    )
+    for workload, label, mine, peer, theirs in jobs:
+        fns = {"pelgar": pair_loop(mine, pairs, 1), peer: pair_loop_processed(theirs, pairs, 1, proc)}
+        samples = measure_group(fns, size["s_pair_repeat"])
+        scale = 1e9 / len(pairs)
+        res.add(workload, label, "ns/call", stats(samples["pelgar"], scale), peer,
+                stats(samples[peer], scale), TARGETS[workload])
+
+
+def s_search(res, pelgar, rf, size):
+    n = size["s_search_candidates"]
+    candidates = candidate_list(n)
+    query = absent_query(candidates, seed=22)
+    near = near_duplicates(query, n, seed=23)
+    jw = rf.distance.JaroWinkler.normalized_similarity
+    proc = rf.utils.default_process
+    jobs = (
+        ("S4", f"best_match 1 x {n:,} names, query absent", candidates,
+         lambda c: pelgar.best_match(query, c),
+         "rapidfuzz.process.extractOne JaroWinkler", lambda c: rf.process.extractOne(query, c, scorer=jw, processor=proc)),
+        ("S5", f"best_match 1 x {n:,} near-duplicates", near,
+         lambda c: pelgar.best_match(query, c),
+         "rapidfuzz.process.extractOne JaroWinkler", lambda c: rf.process.extractOne(query, c, scorer=jw, processor=proc)),
+        ("S6", f"rank_matches 1 x {n:,} names", candidates,
+         lambda c: pelgar.rank_matches(query, c),
+         "rapidfuzz.process.extract JaroWinkler limit=None",
+         lambda c: rf.process.extract(query, c, scorer=jw, processor=proc, limit=None)),
+    )
+    for workload, label, data, mine, peer, theirs in jobs:
+        fns = {"pelgar": (lambda m=mine, d=data: m(d)), peer: (lambda t=theirs, d=data: t(d))}
+        samples = measure_group(fns, size["s_search_repeat"])
+        res.add(workload, label, "ms", stats(samples["pelgar"], 1e3), peer, stats(samples[peer], 1e3),
+                TARGETS[workload])
+
+
+def s_batch(res, pelgar, rf, np, size):
+    n = size["s_batch_candidates"]
+    candidates = candidate_list(n)
+    queries = query_list(candidates, size["s_batch_queries"])
+    near_query = absent_query(candidates, seed=24)
+    near = near_duplicates(near_query, n, seed=25)
+    near_queries = near_duplicates(near_query, size["s_batch_near_queries"], seed=26)
+    jw = rf.distance.JaroWinkler.normalized_similarity
+    proc = rf.utils.default_process
+    pelgar.batch_best_match(queries[:4], candidates[:100])  # creates the pool
+
+    def cdist_best(qs, cs):
+        scores = rf.process.cdist(qs, cs, scorer=jw, processor=proc, workers=2)
+        best = np.argmax(scores, axis=1)
+        return [(cs[j], float(scores[i, j])) for i, j in enumerate(best)]
+
+    peer = "rapidfuzz.process.cdist JaroWinkler workers=2 + argmax"
+    jobs = (
+        ("S7", f"batch_best_match {len(queries):,} x {n:,}, 2 workers", queries, candidates),
+        ("S8", f"batch_best_match {len(near_queries):,} x {n:,} near-duplicates, 2 workers", near_queries, near),
+    )
+    for workload, label, qs, cs in jobs:
+        fns = {"pelgar": lambda q=qs, c=cs: pelgar.batch_best_match(q, c), peer: lambda q=qs, c=cs: cdist_best(q, c)}
+        samples = measure_group(fns, size["s_batch_repeat"], warmup=False)
+        res.add(workload, label, "s", stats(samples["pelgar"]), peer, stats(samples[peer]), TARGETS[workload])
+
+
+def single_measure_peers(res, pelgar, peers, size, which):
+    rf, np = peers["rapidfuzz"], peers["numpy"]
+    if not rf or not np:
+        res.skip(which, "single-measure workloads", "rapidfuzz", "rapidfuzz or numpy not installed")
+        return
+    if which == "S1":
+        s_pairs(res, pelgar, rf, size)
+    elif which == "S4":
+        s_search(res, pelgar, rf, size)
+    else:
+        s_batch(res, pelgar, rf, np, size)
+
+
 # ---------------------------------------------------------------- report
 
 def fmt_value(v, unit):
@@ -527,7 +645,8 @@ def main():
     parser.add_argument("--quick", action="store_true", help="small sizes, for a fast smoke run")
     parser.add_argument("--output", default=os.path.join(HERE, "results.json"), help="JSON file to write")
     parser.add_argument("--repeat", type=int, help="repetitions of every workload (default: per workload)")
-    parser.add_argument("--only", help="comma-separated workloads to run, of W1,W2,W3,W4,W5,W6,PP")
+    parser.add_argument("--only", help="comma-separated workloads to run, of W1,W2,W3,W4,W5,W6,PP,S1,S4,S7 "
+                        "(S1 runs S1-S3, S4 runs S4-S6, S7 runs S7-S8)")
     parser.add_argument("--markdown", action="store_true", help="also print the table as Markdown")
     parser.add_argument("--child", nargs=2, metavar=("TASK", "PARAMS"), help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -558,7 +677,7 @@ def main():
         for k in size:
             if k.endswith("_repeat"):
                 size[k] = args.repeat
-    only = set(args.only.split(",")) if args.only else {"W1", "W2", "W3", "W4", "W5", "W6", "PP"}
+    only = set(args.only.split(",")) if args.only else {"W1", "W2", "W3", "W4", "W5", "W6", "PP", "S1", "S4", "S7"}
 
     report = {
         "machine": machine_facts(pelgar),
@@ -582,6 +701,9 @@ def main():
         ("W5", lambda: w5(res, pelgar, peers, size)),
         ("PP", lambda: report.__setitem__("per_pair", per_pair(res, size))),
         ("W6", lambda: report.__setitem__("w6", w6(res, size))),
+        ("S1", lambda: single_measure_peers(res, pelgar, peers, size, "S1")),
+        ("S4", lambda: single_measure_peers(res, pelgar, peers, size, "S4")),
+        ("S7", lambda: single_measure_peers(res, pelgar, peers, size, "S7")),
     ]
     for name, step in steps:
         if name in only:
