@@ -11,7 +11,7 @@ namespace pelgar::matching {
 std::vector<Match> rank_all(std::string_view query, const TextList& candidates) {
     std::u32string normalized_query, normalized_candidate;
     text::normalize_into(query, normalized_query);
-    const measures::WeightedScorer scorer(normalized_query);
+    measures::WeightedScorer scorer(normalized_query);
     std::vector<Match> ranking;
     ranking.reserve(candidates.size());
     for (std::size_t i = 0; i < candidates.size(); ++i) {

@@ -10,12 +10,12 @@ namespace pelgar::matching {
 // An upper bound of weighted_score(query, candidate) that costs a few nanoseconds, for
 // skipping candidates that cannot reach the running best. It never falls below the score:
 // it is the exact bound plus a margin far larger than any rounding in either computation.
-// One thread at a time (it caches per candidate length).
+// It caches per candidate length, so upper_bound() is not const: one thread at a time.
 class ScoreBound {
 public:
     explicit ScoreBound(std::u32string_view query);
 
-    double upper_bound(std::u32string_view candidate) const;
+    double upper_bound(std::u32string_view candidate);
 
 private:
     bool in_query(char32_t c) const {
@@ -30,10 +30,10 @@ private:
         bool ready = false;
     };
     static constexpr std::size_t kCachedLengths = 64;
-    LengthPart length_part(std::size_t m) const;
+    LengthPart length_part(std::size_t m);
 
     std::u32string_view query_;
-    mutable std::array<LengthPart, kCachedLengths + 1> length_parts_{};
+    std::array<LengthPart, kCachedLengths + 1> length_parts_{};
     double inverse_length_ = 0.0;
     std::array<std::uint64_t, 4> low_present_{};  // which code points below 256 the query holds
 };

@@ -2,101 +2,31 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 namespace pelgar::measures {
 
-namespace {
-
-constexpr std::size_t kMaxPrefix = 4;
-
-inline std::uint32_t slot_hash(char32_t c, int shift) {
-    return (static_cast<std::uint32_t>(c) * 0x9E3779B1u) >> shift;
-}
-
-// Bits lo..63 set; lo < 64.
-inline std::uint64_t bits_from(std::size_t lo) { return ~std::uint64_t{0} << lo; }
-// Bits 0..hi-1 set; hi <= 64.
-inline std::uint64_t bits_below(std::size_t hi) { return hi >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << hi) - 1; }
-
-}  // namespace
+using kernel::bits_below;
+using kernel::bits_from;
+using kernel::lowest_bit;
 
 JaroWinklerPattern::JaroWinklerPattern(std::u32string_view a) : n_(a.size()) {
-    char32_t* chars = local_chars_.data();
-    std::uint32_t* rows = local_rows_.data();
-    if (n_ > kInline) {
-        heap_chars_.assign(a.begin(), a.end());
-        heap_rows_.resize(n_);
-        chars = heap_chars_.data();
-        rows = heap_rows_.data();
-    } else {
-        std::copy(a.begin(), a.end(), chars);
-    }
-
-    // Latin-1 characters first, so that their rows fit the byte table.
-    std::size_t others = 0;
-    bool latin1_full = false;
+    std::copy(a.begin(), a.end(), chars_.reset(n_));
+    std::uint32_t* rows = rows_of_a_.reset(n_);
     for (std::size_t j = 0; j < n_; ++j) {
-        const char32_t c = a[j];
-        if (c >= 256) {
-            ++others;
-            continue;
-        }
-        if (!latin1_full && latin1_[c] == 0) {
-            latin1_[c] = static_cast<std::uint8_t>(rows_);
-            latin1_full = rows_++ == 256;
-        }
-        rows[j] = latin1_[c];
+        std::uint32_t& row = row_of_.entry(a[j]);
+        if (row == 0) row = rows_++;
+        rows[j] = row;
     }
-    // With every Latin-1 character taken, row 0 belongs to the last of them.
-    if (latin1_full) sink_ = static_cast<std::uint32_t>(rows_++);
-
-    if (others > 0) {
-        // At most half full, so probes stay short and always end at an empty slot.
-        int bits = 3;
-        while ((std::size_t{1} << bits) < 2 * others) ++bits;
-        slot_count_ = std::size_t{1} << bits;
-        slot_shift_ = 32 - bits;
-        Slot* slots = local_slots_.data();
-        if (slot_count_ > kInlineSlots) {
-            heap_slots_.resize(slot_count_);
-            slots = heap_slots_.data();
-        }
-        std::fill(slots, slots + slot_count_, Slot{0, 0});
-        const std::size_t mask = slot_count_ - 1;
-        for (std::size_t j = 0; j < n_; ++j) {
-            const char32_t c = a[j];
-            if (c < 256) continue;
-            std::size_t i = slot_hash(c, slot_shift_);
-            while (slots[i].row != 0 && slots[i].key != c) i = (i + 1) & mask;
-            if (slots[i].row == 0) slots[i] = Slot{c, static_cast<std::uint32_t>(rows_++)};
-            rows[j] = slots[i].row;
-        }
-    }
-
-    if (rows_ > local_masks_.size()) heap_masks_.resize(rows_);
 }
 
-std::uint32_t JaroWinklerPattern::row_of(char32_t c) const {
-    if (c < 256) return latin1_[c];
-    if (slot_count_ == 0) return sink_;
-    const Slot* slots = this->slots();
-    const std::size_t mask = slot_count_ - 1;
-    std::size_t i = slot_hash(c, slot_shift_);
-    while (slots[i].row != 0) {
-        if (slots[i].key == c) return slots[i].row;
-        i = (i + 1) & mask;
-    }
-    return sink_;
+std::uint64_t* JaroWinklerPattern::fill_masks(std::u32string_view b, std::size_t words) {
+    std::uint64_t* masks = masks_.reset(rows_ * words);
+    std::fill_n(masks, rows_ * words, std::uint64_t{0});
+    for (std::size_t k = 0; k < b.size(); ++k) masks[row_of_.find(b[k]) * words + k / 64] |= std::uint64_t{1} << (k % 64);
+    return masks;
 }
 
-std::uint64_t* JaroWinklerPattern::mask_words(std::size_t count) const {
-    if (count <= local_masks_.size()) return local_masks_.data();
-    if (heap_masks_.size() < count) heap_masks_.resize(count);
-    return heap_masks_.data();
-}
-
-double JaroWinklerPattern::score(std::u32string_view b) const {
+double JaroWinklerPattern::score(std::u32string_view b) {
     const std::size_t n = n_;
     const std::size_t m = b.size();
     if (n == 0) return m == 0 ? 1.0 : 0.0;
@@ -110,14 +40,12 @@ double JaroWinklerPattern::score(std::u32string_view b) const {
 // b fits one word: each character's positions in b are one mask, and clearing a bit
 // once it is taken leaves exactly the unflagged positions. The lowest candidate bit
 // inside the window is the first fit of the plain scan.
-double JaroWinklerPattern::score_short(std::u32string_view b, std::size_t window) const {
+double JaroWinklerPattern::score_short(std::u32string_view b, std::size_t window) {
     const std::size_t n = n_;
     const std::size_t m = b.size();
-    const char32_t* a = chars();
-    const std::uint32_t* rows = this->rows();
-    std::uint64_t* masks = mask_words(rows_);
-    std::memset(masks, 0, rows_ * sizeof(std::uint64_t));
-    for (std::size_t k = 0; k < m; ++k) masks[row_of(b[k])] |= std::uint64_t{1} << k;
+    const char32_t* a = chars_.data();
+    const std::uint32_t* rows = rows_of_a_.data();
+    std::uint64_t* masks = fill_masks(b, 1);
 
     // Past j = m + window - 1 the window lies beyond the end of b.
     const std::size_t last = std::min(n, m + window);
@@ -128,10 +56,7 @@ double JaroWinklerPattern::score_short(std::u32string_view b, std::size_t window
         const std::size_t lo = j > window ? j - window : 0;
         const std::uint64_t in_window = bits_from(lo) & bits_below(j + window + 1);
         std::uint64_t& mask = masks[rows[j]];
-        const std::uint64_t candidates = mask & in_window;
-        // Lowest candidate, or 0 when there is none; written without a branch because
-        // whether a character matches is not predictable.
-        const std::uint64_t first = candidates & (~candidates + 1);
+        const std::uint64_t first = lowest_bit(mask & in_window);
         mask ^= first;
         flagged_b |= first;
         matched_a[matches] = a[j];
@@ -143,23 +68,20 @@ double JaroWinklerPattern::score_short(std::u32string_view b, std::size_t window
     std::size_t i = 0;
     for (std::uint64_t rest = flagged_b; rest != 0; rest &= rest - 1)
         mismatched += b[static_cast<std::size_t>(std::countr_zero(rest))] != matched_a[i++];
-    return finish(matches, mismatched, m, b);
+    return finish(matches, mismatched, b);
 }
 
 // The same matching with masks of several words, one row of `words` per character.
-double JaroWinklerPattern::score_long(std::u32string_view b, std::size_t window) const {
+double JaroWinklerPattern::score_long(std::u32string_view b, std::size_t window) {
     const std::size_t n = n_;
     const std::size_t m = b.size();
     const std::size_t words = (m + 63) / 64;
-    const char32_t* a = chars();
-    const std::uint32_t* rows = this->rows();
-    std::uint64_t* masks = mask_words(rows_ * words);
-    std::memset(masks, 0, rows_ * words * sizeof(std::uint64_t));
-    for (std::size_t k = 0; k < m; ++k) masks[row_of(b[k]) * words + k / 64] |= std::uint64_t{1} << (k % 64);
-    heap_flags_.assign(words, 0);
-    std::uint64_t* flagged_b = heap_flags_.data();
-    if (heap_matched_.size() < std::min(n, m)) heap_matched_.resize(std::min(n, m));
-    char32_t* matched_a = heap_matched_.data();
+    const char32_t* a = chars_.data();
+    const std::uint32_t* rows = rows_of_a_.data();
+    std::uint64_t* masks = fill_masks(b, words);
+    std::uint64_t* flagged_b = flags_.reset(words);
+    std::fill_n(flagged_b, words, std::uint64_t{0});
+    char32_t* matched_a = matched_.reset(std::min(n, m));
 
     const std::size_t last = std::min(n, m + window);
     std::size_t matches = 0;
@@ -174,7 +96,7 @@ double JaroWinklerPattern::score_long(std::u32string_view b, std::size_t window)
             if (wi == first_word) candidates &= bits_from(lo % 64);
             if (wi == last_word) candidates &= bits_below(hi - wi * 64);
             if (candidates == 0) continue;
-            const std::uint64_t first = candidates & (~candidates + 1);
+            const std::uint64_t first = lowest_bit(candidates);
             row[wi] ^= first;
             flagged_b[wi] |= first;
             matched_a[matches++] = a[j];
@@ -189,17 +111,15 @@ double JaroWinklerPattern::score_long(std::u32string_view b, std::size_t window)
         for (std::uint64_t rest = flagged_b[wi]; rest != 0; rest &= rest - 1)
             mismatched += b[wi * 64 + static_cast<std::size_t>(std::countr_zero(rest))] != matched_a[i++];
     }
-    return finish(matches, mismatched, m, b);
+    return finish(matches, mismatched, b);
 }
 
-double JaroWinklerPattern::finish(std::uint64_t matches, std::uint64_t mismatched, std::size_t m,
-                                  std::u32string_view b) const {
-    const std::size_t n = n_;
-    const char32_t* a = chars();
-    const std::size_t limit = std::min({kMaxPrefix, n, m});
+double JaroWinklerPattern::finish(std::uint64_t matches, std::uint64_t mismatched, std::u32string_view b) const {
+    const char32_t* a = chars_.data();
+    const std::size_t limit = std::min({weights::kMaxPrefix, n_, b.size()});
     std::size_t prefix = 0;
     while (prefix < limit && a[prefix] == b[prefix]) ++prefix;
-    return jaro_winkler_from_counts(matches, mismatched, n, m, prefix);
+    return jaro_winkler_from_counts(matches, mismatched, n_, b.size(), prefix);
 }
 
 double jaro_winkler_from_counts(std::uint64_t matches, std::uint64_t mismatched, std::size_t n, std::size_t m,

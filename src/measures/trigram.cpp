@@ -50,32 +50,24 @@ std::uint64_t common_count(const std::uint64_t* left, std::size_t n_left, const 
 
 }  // namespace
 
-TrigramPattern::TrigramPattern(std::u32string_view a) : count_(trigram_count(a)) {
-    std::uint64_t* keys = local_keys_.data();
-    if (count_ > kInline) {
-        heap_keys_.resize(count_);
-        keys = heap_keys_.data();
-    }
-    for (std::size_t i = 0; i < count_; ++i) {
+TrigramPattern::TrigramPattern(std::u32string_view a) {
+    const std::size_t count = trigram_count(a);
+    std::uint64_t* keys = keys_.reset(count);
+    for (std::size_t i = 0; i < count; ++i) {
         keys[i] = key_at(a, i);
         const std::uint32_t bit = filter_bit(keys[i]);
         filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
     }
-    sort_keys(keys, count_);
+    sort_keys(keys, count);
 }
 
-double TrigramPattern::score(std::u32string_view b) const {
-    const std::uint64_t n_a = count_;
+double TrigramPattern::score(std::u32string_view b) {
+    const std::uint64_t n_a = keys_.size();
     const std::uint64_t n_b = trigram_count(b);
     if (n_a == 0 && n_b == 0) return 1.0;
     if (n_a == 0 || n_b == 0) return 0.0;
 
-    std::uint64_t local[kInline];
-    std::uint64_t* keys_b = local;
-    if (n_b > kInline) {
-        if (scratch_.size() < n_b) scratch_.resize(n_b);
-        keys_b = scratch_.data();
-    }
+    std::uint64_t* keys_b = scratch_.reset(n_b);
     // Dropping keys that are not in a leaves the multiset intersection as it was.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n_b; ++i) {
@@ -85,21 +77,14 @@ double TrigramPattern::score(std::u32string_view b) const {
         kept += (filter_[bit / 64] >> (bit % 64)) & 1;
     }
     sort_keys(keys_b, kept);
-    const std::uint64_t common = common_count(keys(), n_a, keys_b, kept);
+    const std::uint64_t common = common_count(keys_.data(), n_a, keys_b, kept);
 
     return trigram_dice(common, n_a, n_b);
 }
 
 std::vector<std::uint64_t> trigrams(std::u32string_view text) {
-    std::vector<std::uint64_t> keys;
-    if (text.size() < 3) return keys;
-    keys.reserve(text.size() - 2);
-    // Code points fit in 21 bits, so the packing is injective.
-    for (std::size_t i = 0; i + 2 < text.size(); ++i) {
-        keys.push_back((static_cast<std::uint64_t>(text[i]) << 42) |
-                       (static_cast<std::uint64_t>(text[i + 1]) << 21) |
-                       static_cast<std::uint64_t>(text[i + 2]));
-    }
+    std::vector<std::uint64_t> keys(trigram_count(text));
+    for (std::size_t i = 0; i < keys.size(); ++i) keys[i] = key_at(text, i);
     return keys;
 }
 

@@ -6,33 +6,31 @@
 #include <string_view>
 #include <vector>
 
+#include "measures/kernel_support.hpp"
+
 namespace pelgar::measures {
 
 // Trigram similarity with the first string fixed, for scoring one query against many
 // candidates: score(b) is bit for bit trigram_score(a, b). The query's packed trigram
 // keys are sorted once; each score sorts those candidate keys that may occur in the
 // query and merges the two lists.
-// Long candidates reuse a buffer held by the object, so an object is used by one
-// thread at a time (give each thread its own copy). Strings of up to 64 characters
-// need no heap allocation.
+// The candidate's keys go to scratch that the object owns, so score() is not const and
+// an object serves one thread at a time. Strings of up to 64 characters need no heap
+// allocation.
 class TrigramPattern {
 public:
     explicit TrigramPattern(std::u32string_view a);
 
-    double score(std::u32string_view b) const;
+    double score(std::u32string_view b);
 
 private:
     static constexpr std::size_t kInline = 62;  // the trigrams of 64 characters
 
-    const std::uint64_t* keys() const { return count_ <= kInline ? local_keys_.data() : heap_keys_.data(); }
-
-    std::size_t count_ = 0;
-    std::array<std::uint64_t, kInline> local_keys_;
-    std::vector<std::uint64_t> heap_keys_;
+    kernel::SmallBuffer<std::uint64_t, kInline> keys_;
     // A 1024-bit filter of the query's keys: candidate keys that miss it cannot match
     // and are dropped before the sort.
     std::array<std::uint64_t, 16> filter_{};
-    mutable std::vector<std::uint64_t> scratch_;
+    kernel::SmallBuffer<std::uint64_t, kInline> scratch_;
 };
 
 // The trigrams of a string in order, duplicates kept, each packed into one key

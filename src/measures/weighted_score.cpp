@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <string>
 
+#include "measures/score_weights.hpp"
 #include "text/utf8.hpp"
 
-#if !defined(PELGAR_PORTABLE_SCAN) && (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
 #define PELGAR_SHARED_SSE2 1
 #endif
@@ -16,20 +16,31 @@ namespace pelgar::measures {
 
 namespace {
 
-inline std::size_t slot_of(char32_t c, std::size_t slot_mask) {
-    return static_cast<std::size_t>((std::uint64_t{c} * 0x9E3779B97F4A7C15ull) >> 32) & slot_mask;
-}
+using kernel::bits_below;
+using kernel::bits_from;
+using kernel::lowest_bit;
 
 inline double edit_part(std::uint64_t distance, std::uint64_t longer) {
-    return longer == 0 ? 0.35 : (1.0 - static_cast<double>(distance) / static_cast<double>(longer)) * 0.35;
+    return longer == 0 ? weights::kEdit
+                       : (1.0 - static_cast<double>(distance) / static_cast<double>(longer)) * weights::kEdit;
 }
 
 inline double combine(double edit, double jaro, double trigram) {
     // The trigram term goes on last; the other grouping differs in the last bit.
-    double sum = jaro * 0.4;
+    double sum = jaro * weights::kJaroWinkler;
     sum = sum + edit;
-    return trigram * 0.25 + sum;
+    return trigram * weights::kTrigram + sum;
 }
+
+// The three measures one after the other, for strings that the merged pass does not take.
+template <class Distance, class JaroWinkler, class Trigram>
+double combine_separate(std::size_t n, std::size_t m, Distance&& distance, JaroWinkler&& jaro, Trigram&& trigram) {
+    const double edit = edit_part(distance(), std::max(n, m));
+    const double j = jaro();
+    return combine(edit, j, trigram());
+}
+
+bool fits_short(std::size_t length) { return length != 0 && length <= ShortQuery::kMaxLength; }
 
 // The quotients of the shared path, each computed once by the very expression that the
 // scores use, so that a lookup gives the same bits as the division.
@@ -62,105 +73,48 @@ const Quotients& quotients() {
     return table;
 }
 
-// popcount(plus) - popcount(minus), for the baseline instruction set that has no popcount:
-// per-byte counts of both, offset so that one multiply adds up all eight differences.
-inline std::int64_t count_difference(std::uint64_t plus, std::uint64_t minus) {
-    auto byte_counts = [](std::uint64_t x) {
-        x = x - ((x >> 1) & 0x5555555555555555ull);
-        x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-        return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;  // each byte 0..8
-    };
-    const std::uint64_t offset = byte_counts(plus) + (0x0808080808080808ull - byte_counts(minus));  // bytes 0..16
-    return static_cast<std::int64_t>((offset * 0x0101010101010101ull) >> 56) - 64;
-}
-
-// Bits lo..63 set; lo < 64.
-inline std::uint64_t bits_from(std::size_t lo) { return ~std::uint64_t{0} << lo; }
-// Bits 0..hi-1 set; hi <= 64.
-inline std::uint64_t bits_below(std::size_t hi) { return hi >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << hi) - 1; }
-
 }  // namespace
 
-WeightedScorer::WeightedScorer(std::u32string_view query)
-    : query_length_(query.size()), distance_(query), jaro_winkler_(query), trigrams_(query) {
-    if (query.size() > kShared) return;
-    std::size_t others = 0;
+ShortQuery::ShortQuery(std::u32string_view query) : n_(query.size()) {
     std::uint8_t rows = 0;
-    for (const char32_t c : query) {
-        if (c >= 256) {
-            ++others;
-        } else if (latin1_rows_[c] == 0) {
-            latin1_rows_[c] = ++rows;
-        }
-    }
-    std::size_t slots = 1;  // one empty slot answers "absent"
-    if (others > 0) {
-        slots = 8;
-        while (slots < 2 * others) slots *= 2;
-    }
-    slot_mask_ = slots - 1;
-    for (std::size_t j = 0; j < query.size(); ++j) {
+    for (std::size_t j = 0; j < n_; ++j) {
         const char32_t c = query[j];
+        std::uint8_t& row = rows_.entry(c);
+        if (row == 0) row = ++rows;
         query_[j] = c;
-        if (c < 256) {
-            query_rows_[j] = latin1_rows_[c];
-            continue;
-        }
-        std::size_t slot = slot_of(c, slot_mask_);
-        while (slot_keys_[slot] != 0 && slot_keys_[slot] != c) slot = (slot + 1) & slot_mask_;
-        if (slot_keys_[slot] == 0) {
-            slot_keys_[slot] = c;
-            slot_rows_[slot] = ++rows;
-        }
-        query_rows_[j] = slot_rows_[slot];
+        query_rows_[j] = row;
+        std::fill_n(splat_rows_[j], 16, row);
     }
-    for (std::size_t j = 0; j < query.size(); ++j) splat_rows_[j].fill(query_rows_[j]);
-    for (std::size_t i = 1; i + 2 < query.size() && distinct_trigrams_; ++i)
+    for (std::size_t i = 1; i + 2 < n_ && distinct_trigrams_; ++i)
         for (std::size_t k = 0; k < i; ++k) distinct_trigrams_ = distinct_trigrams_ && query.substr(k, 3) != query.substr(i, 3);
     quotients();
 }
 
-std::uint8_t WeightedScorer::row_of(char32_t c) const {
-    if (c < 256) return latin1_rows_[c];
-    std::size_t slot = slot_of(c, slot_mask_);
-    while (slot_keys_[slot] != c && slot_keys_[slot] != 0) slot = (slot + 1) & slot_mask_;
-    return slot_keys_[slot] == c ? slot_rows_[slot] : 0;
-}
-
-double WeightedScorer::score(std::u32string_view candidate) const {
-    const std::size_t n = query_length_;
-    const std::size_t m = candidate.size();
-    if (n != 0 && m != 0 && n <= kShared && m <= kShared) {
-        if (m <= 16) return distinct_trigrams_ ? score_shared<true, true>(candidate) : score_shared<true, false>(candidate);
-        return distinct_trigrams_ ? score_shared<false, true>(candidate) : score_shared<false, false>(candidate);
-    }
-    // The edit distance is symmetric, so the query's pattern serves either order.
-    const std::uint64_t distance = distance_.distance(candidate);
-    const double edit = edit_part(distance, std::max(n, m));
-    const double jaro = jaro_winkler_.score(candidate);
-    const double trigram = trigrams_.score(candidate);
-    return combine(edit, jaro, trigram);
+double ShortQuery::score(std::u32string_view candidate) const {
+    if (candidate.size() <= 16)
+        return distinct_trigrams_ ? score_with<true, true>(candidate) : score_with<true, false>(candidate);
+    return distinct_trigrams_ ? score_with<false, true>(candidate) : score_with<false, false>(candidate);
 }
 
 // 1 <= n, m <= 64; kOneChunk: m <= 16; kDistinctTrigrams: distinct_trigrams_.
 template <bool kOneChunk, bool kDistinctTrigrams>
-double WeightedScorer::score_shared(std::u32string_view b) const {
-    const std::size_t n = query_length_;
+double ShortQuery::score_with(std::u32string_view b) const {
+    const std::size_t n = n_;
     const std::size_t m = b.size();
-    const char32_t* a = query_.data();
+    const char32_t* a = query_;
     const std::size_t longer = std::max(n, m);
     const Quotients& quotient = quotients();
 
     // same(j): bit k set exactly when b[k] == a[j]. Characters that the query lacks get
     // row 0, which no query position has, and so do the padding bytes past m.
-    alignas(16) std::uint8_t rows[kShared] = {};
-    for (std::size_t k = 0; k < m; ++k) rows[k] = row_of(b[k]);
+    alignas(16) std::uint8_t rows[kMaxLength] = {};
+    for (std::size_t k = 0; k < m; ++k) rows[k] = rows_.find(b[k]);
     const std::size_t chunks = kOneChunk ? 1 : (m + 15) / 16;
 #ifdef PELGAR_SHARED_SSE2
-    __m128i chunk[kShared / 16];
+    __m128i chunk[kMaxLength / 16];
     for (std::size_t c = 0; c < chunks; ++c) chunk[c] = _mm_load_si128(reinterpret_cast<const __m128i*>(rows + 16 * c));
     auto same = [&](std::size_t j) {
-        const __m128i row = _mm_load_si128(reinterpret_cast<const __m128i*>(splat_rows_[j].data()));
+        const __m128i row = _mm_load_si128(reinterpret_cast<const __m128i*>(splat_rows_[j]));
         std::uint64_t bits = 0;
         for (std::size_t c = 0; c < chunks; ++c)
             bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk[c], row)))} << (16 * c);
@@ -176,11 +130,6 @@ double WeightedScorer::score_shared(std::u32string_view b) const {
 
     const std::size_t half = longer / 2;
     const std::size_t window = half >= 1 ? half - 1 : 0;
-    if (window != window_) {
-        for (std::size_t j = 0; j < n; ++j)
-            window_masks_[j] = bits_from(j > window ? j - window : 0) & bits_below(j + window + 1);
-        window_ = window;
-    }
 
     // One pass over a drives all three measures; their chains are independent.
     // Edit distance with b as the pattern (the distance is symmetric): bit i of a vector
@@ -191,7 +140,7 @@ double WeightedScorer::score_shared(std::u32string_view b) const {
     // fit; positions flagged by other characters are never in same(j) anyway. Past the
     // last position whose window reaches into b the masks are empty.
     std::uint64_t flagged_b = 0;
-    char32_t matched_a[kShared + 1];  // one spare: the slot past the last match is written too
+    char32_t matched_a[kMaxLength + 1];  // one spare: the slot past the last match is written too
     std::size_t matches = 0;
     // Trigrams: query trigram j - 2 equals candidate trigram k exactly when bit k is set in
     // same(j - 2) & same(j - 1) >> 1 & same(j) >> 2. Equal trigrams share one mask, so
@@ -204,18 +153,10 @@ double WeightedScorer::score_shared(std::u32string_view b) const {
     for (std::size_t j = 0; j < n; ++j) {
         const std::uint64_t eq = same(j);
 
-        const std::uint64_t xv = eq | vn;
-        const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
-        std::uint64_t hp = vn | ~(xh | vp);
-        std::uint64_t hn = vp & xh;
-        hp = (hp << 1) | 1;
-        hn <<= 1;
-        vp = hn | ~(xv | hp);
-        vn = hp & xv;
+        kernel::myers_step(eq, vp, vn);
 
-        const std::uint64_t candidates = eq & window_masks_[j] & ~flagged_b;
-        // Written without a branch because whether a character matches is not predictable.
-        const std::uint64_t first = candidates & (~candidates + 1);
+        const std::uint64_t in_window = bits_from(j > window ? j - window : 0) & bits_below(j + window + 1);
+        const std::uint64_t first = lowest_bit(eq & in_window & ~flagged_b);
         flagged_b |= first;
         matched_a[matches] = a[j];
         matches += first != 0;
@@ -225,7 +166,7 @@ double WeightedScorer::score_shared(std::u32string_view b) const {
             common += trigram_mask != 0;
         } else {
             const std::uint64_t free = trigram_mask & ~taken;
-            const std::uint64_t pick = free & (~free + 1);
+            const std::uint64_t pick = lowest_bit(free);
             taken |= pick;
             common += pick != 0;
         }
@@ -235,7 +176,7 @@ double WeightedScorer::score_shared(std::u32string_view b) const {
 
     // The last column's vertical steps add up to the distance.
     const auto distance = static_cast<std::uint64_t>(static_cast<std::int64_t>(n) +
-                                                     count_difference(vp & bits_below(m), vn & bits_below(m)));
+                                                     kernel::count_difference(vp & bits_below(m), vn & bits_below(m)));
 
     double jaro = 0.0;
     if (matches != 0) {
@@ -250,7 +191,7 @@ double WeightedScorer::score_shared(std::u32string_view b) const {
         }
         // Equal leading characters, at most 4, from the diagonal of the masks.
         std::uint64_t diagonal = 0;
-        for (std::size_t p = 0; p < std::min<std::size_t>(4, n); ++p) diagonal |= same(p) & (std::uint64_t{1} << p);
+        for (std::size_t p = 0; p < std::min(weights::kMaxPrefix, n); ++p) diagonal |= same(p) & (std::uint64_t{1} << p);
         const auto prefix = static_cast<std::size_t>(std::countr_one(diagonal));
         jaro = jaro_winkler_from_quotients(quotient.transposition[matches][mismatched], quotient.ratio[n][matches],
                                            quotient.ratio[m][matches], prefix);
@@ -266,12 +207,36 @@ double WeightedScorer::score_shared(std::u32string_view b) const {
     return combine(quotient.edit[longer][distance], jaro, trigram);
 }
 
-double weighted_score(std::u32string_view a, std::u32string_view b) { return WeightedScorer(a).score(b); }
+WeightedScorer::WeightedScorer(std::u32string_view query)
+    : query_length_(query.size()),
+      short_(fits_short(query.size()) ? query : std::u32string_view()),
+      distance_(query),
+      jaro_winkler_(query),
+      trigrams_(query) {}
+
+double WeightedScorer::score(std::u32string_view candidate) {
+    if (fits_short(query_length_) && fits_short(candidate.size())) return short_.score(candidate);
+    // The edit distance is symmetric, so the query's pattern serves either order.
+    return combine_separate(
+        query_length_, candidate.size(), [&] { return distance_.distance(candidate); },
+        [&] { return jaro_winkler_.score(candidate); }, [&] { return trigrams_.score(candidate); });
+}
+
+// One pair: no pattern for many candidates, just the merged pass or the one-off measures.
+double weighted_score(std::u32string_view a, std::u32string_view b) {
+    if (fits_short(a.size()) && fits_short(b.size())) return ShortQuery(a).score(b);
+    return combine_separate(
+        a.size(), b.size(), [&] { return edit_distance(a, b); }, [&] { return jaro_winkler_score(a, b); },
+        [&] { return trigram_score(a, b); });
+}
 
 double weighted_score(std::string_view a, std::string_view b) {
-    const std::u32string left = text::decode_utf8(a);
-    const std::u32string right = text::decode_utf8(b);
-    return weighted_score(std::u32string_view(left), std::u32string_view(right));
+    kernel::SmallBuffer<char32_t, 256> buffer;
+    char32_t* const start = buffer.reset(a.size() + b.size());  // at most one code point per byte
+    char32_t* const a_end = text::decode_utf8_into(a, start);
+    char32_t* const b_end = text::decode_utf8_into(b, a_end);
+    return weighted_score(std::u32string_view(start, static_cast<std::size_t>(a_end - start)),
+                          std::u32string_view(a_end, static_cast<std::size_t>(b_end - a_end)));
 }
 
 }  // namespace pelgar::measures

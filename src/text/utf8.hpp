@@ -9,19 +9,6 @@ namespace pelgar::text {
 
 inline bool is_continuation_byte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-// Number of characters: the bytes that are not continuation bytes.
-inline std::size_t count_chars(std::string_view utf8) {
-    std::size_t count = 0;
-    for (unsigned char byte : utf8) count += !is_continuation_byte(byte);
-    return count;
-}
-
-inline bool is_ascii(std::string_view utf8) {
-    for (unsigned char byte : utf8)
-        if (byte >= 0x80) return false;
-    return true;
-}
-
 // Decodes the character that starts at utf8[pos] and advances pos past it.
 inline char32_t decode_next(std::string_view utf8, std::size_t& pos) {
     const auto lead = static_cast<unsigned char>(utf8[pos]);
@@ -48,6 +35,13 @@ inline void decode_utf8(std::string_view utf8, std::u32string& out) {
     out.clear();
     out.reserve(utf8.size());
     for (std::size_t pos = 0; pos < utf8.size();) out.push_back(decode_next(utf8, pos));
+}
+
+// Writes the code points of utf8 from out on, which has room for utf8.size() of them;
+// returns the end of what was written.
+inline char32_t* decode_utf8_into(std::string_view utf8, char32_t* out) {
+    for (std::size_t pos = 0; pos < utf8.size();) *out++ = decode_next(utf8, pos);
+    return out;
 }
 
 inline std::u32string decode_utf8(std::string_view utf8) {

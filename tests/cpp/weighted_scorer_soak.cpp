@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     for (long round = 0; round < queries; ++round) {
         const std::u32string& alphabet = alphabets[gen.below(std::size(alphabets))];
         const std::u32string query = gen.word(alphabet, gen.length());
-        const measures::WeightedScorer scorer(query);
+        measures::WeightedScorer scorer(query);
         for (std::size_t c = gen.below(16); c > 0; --c) {
             const std::u32string candidate =
                 gen.below(2) == 0 ? gen.variant(query, alphabet) : gen.word(alphabet, gen.length());
