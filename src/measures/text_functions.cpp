@@ -16,15 +16,15 @@ namespace pelgar::measures {
 namespace {
 
 // Texts with up to this many bytes between them are normalised on the stack.
-constexpr std::size_t inline_code_points = 512;
+constexpr std::size_t kInlineCodePoints = 512;
 
 // Both normalised strings share one buffer, since neither outlives the measure.
 template <class Measure>
 auto on_normalized(std::string_view a, std::string_view b, Measure&& measure) {
     const std::size_t capacity = a.size() + b.size();  // one code point per byte at most
-    char32_t inline_buffer[inline_code_points];
+    char32_t inline_buffer[kInlineCodePoints];
     std::unique_ptr<char32_t[]> heap_buffer;
-    char32_t* const start = capacity <= inline_code_points
+    char32_t* const start = capacity <= kInlineCodePoints
                                 ? inline_buffer
                                 : (heap_buffer = std::make_unique_for_overwrite<char32_t[]>(capacity)).get();
     char32_t* const a_end = text::normalize_into(a, start);

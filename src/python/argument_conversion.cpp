@@ -10,7 +10,7 @@ namespace pelgar::python {
 namespace {
 
 // A reported length only sizes the first allocation, and a false one must not exhaust memory.
-constexpr Py_ssize_t max_initial_reservation = 1 << 16;
+constexpr Py_ssize_t kMaxInitialReservation = 1 << 16;
 
 [[noreturn]] void not_convertible(PyObject* object, const char* target) {
     throw PythonError::type_error("'" + type_qualname(object) + "' object cannot be converted to '" + target + "'");
@@ -34,7 +34,7 @@ matching::TextList text_list(PyObject* object) {
     if (reported < 0)
         PyErr_Clear();
     else
-        texts.reserve(static_cast<std::size_t>(std::min(reported, max_initial_reservation)));
+        texts.reserve(static_cast<std::size_t>(std::min(reported, kMaxInitialReservation)));
     Ref iterator(checked(PyObject_GetIter(object)));
     while (Ref item{PyIter_Next(iterator.get())}) texts.push_back(utf8_of(item.get()).view());
     if (PyErr_Occurred()) throw PythonError::fetch();

@@ -8,7 +8,7 @@ namespace pelgar::python {
 
 namespace {
 
-constexpr const char* panic_doc =
+constexpr const char* kPanicDoc =
     "\n"
     "The exception raised when the module's native code, called from Python, panics.\n"
     "\n"
@@ -41,7 +41,7 @@ void report(std::string_view message, const std::source_location& where) {
 PyObject* panic_type() {
     if (!panic_exception_type)
         panic_exception_type =
-            PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc, PyExc_BaseException, nullptr);
+            PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
     return panic_exception_type;
 }
 

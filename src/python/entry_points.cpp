@@ -15,9 +15,9 @@ namespace pelgar::python {
 
 namespace {
 
-constexpr std::array<const char* const, 2> pair_parameters{"a", "b"};
-constexpr std::array<const char* const, 3> match_parameters{"query", "candidates", "threshold"};
-constexpr std::array<const char* const, 3> batch_parameters{"queries", "candidates", "threshold"};
+constexpr std::array<const char* const, 2> kPairParameters{"a", "b"};
+constexpr std::array<const char* const, 3> kMatchParameters{"query", "candidates", "threshold"};
+constexpr std::array<const char* const, 3> kBatchParameters{"queries", "candidates", "threshold"};
 
 // Bind, then hand the slots to the body, all inside the calling frame.
 template <std::size_t N, class Body>
@@ -34,7 +34,7 @@ PyObject* call(const char* name, const std::array<const char* const, N>& paramet
 // A two-string function: both texts converted in order, the logic, the scalar result.
 template <class Logic, class Result>
 PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& logic, Result&& result) {
-    return call(name, pair_parameters, args, kwargs, [&](const std::array<PyObject*, 2>& slots) {
+    return call(name, kPairParameters, args, kwargs, [&](const std::array<PyObject*, 2>& slots) {
         const Utf8Text a = text_argument(slots[0], "a");
         const Utf8Text b = text_argument(slots[1], "b");
         return result(logic(a.view(), b.view()));
@@ -45,7 +45,7 @@ PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& 
 // search, then its result filtered by the threshold.
 template <class Search, class Result>
 PyObject* match_call(const char* name, PyObject* args, PyObject* kwargs, Search&& search, Result&& result) {
-    return call(name, match_parameters, args, kwargs, [&](const std::array<PyObject*, 3>& slots) {
+    return call(name, kMatchParameters, args, kwargs, [&](const std::array<PyObject*, 3>& slots) {
         const Utf8Text query = text_argument(slots[0], "query");
         const matching::TextList candidates = text_list_argument(slots[1], "candidates");
         const double threshold = threshold_argument(slots[2], "threshold");
@@ -93,7 +93,7 @@ PyObject* rank_matches(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* batch_best_match(PyObject*, PyObject* args, PyObject* kwargs) {
-    return call("batch_best_match", batch_parameters, args, kwargs, [](const std::array<PyObject*, 3>& slots) {
+    return call("batch_best_match", kBatchParameters, args, kwargs, [](const std::array<PyObject*, 3>& slots) {
         const matching::TextList queries = text_list_argument(slots[0], "queries");
         const matching::TextList candidates = text_list_argument(slots[1], "candidates");
         const double threshold = threshold_argument(slots[2], "threshold");

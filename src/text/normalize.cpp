@@ -20,8 +20,8 @@ namespace {
 
 namespace uc = unicode;
 
-constexpr char32_t capital_sigma = 0x03A3, small_sigma = 0x03C3, final_sigma = 0x03C2;
-constexpr char32_t capital_i_dot = 0x0130, combining_dot_above = 0x0307;
+constexpr char32_t kCapitalSigma = 0x03A3, kSmallSigma = 0x03C3, kFinalSigma = 0x03C2;
+constexpr char32_t kCapitalIDot = 0x0130, kCombiningDotAbove = 0x0307;
 
 inline bool is_ascii_white_space(unsigned char byte) { return byte == ' ' || (byte >= 0x09 && byte <= 0x0D); }
 
@@ -29,8 +29,8 @@ inline unsigned char ascii_lower(unsigned char byte) {
     return static_cast<unsigned char>(byte + (static_cast<unsigned char>(byte - 'A') < 26u ? 32 : 0));
 }
 
-constexpr std::uint64_t every_byte = 0x0101010101010101u;
-constexpr std::uint64_t high_bits = every_byte * 0x80;
+constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
+constexpr std::uint64_t kHighBits = kEveryByte * 0x80;
 
 inline std::uint64_t load_word(const char* data) {
     std::uint64_t word;
@@ -49,14 +49,14 @@ inline bool all_ascii(std::string_view text) {
     }
     std::uint64_t seen = load_word(data + size - 8);
     for (std::size_t i = 0; i + 8 < size; i += 8) seen |= load_word(data + i);
-    return (seen & high_bits) == 0;
+    return (seen & kHighBits) == 0;
 }
 
 // Lowercases eight ASCII bytes at once: sets bit 5 in every byte from 'A' to 'Z'.
 inline std::uint64_t ascii_lower_word(std::uint64_t word) {
-    const std::uint64_t at_least_a = word + every_byte * (0x80 - 'A');
-    const std::uint64_t above_z = word + every_byte * (0x80 - 'Z' - 1);
-    return word | (((at_least_a & ~above_z) & high_bits) >> 2);
+    const std::uint64_t at_least_a = word + kEveryByte * (0x80 - 'A');
+    const std::uint64_t above_z = word + kEveryByte * (0x80 - 'Z' - 1);
+    return word | (((at_least_a & ~above_z) & kHighBits) >> 2);
 }
 
 // Length of the run of ASCII bytes from text[pos], a word at a time. The last few bytes are
@@ -67,12 +67,12 @@ inline std::size_t ascii_run_length(std::string_view text, std::size_t pos) {
     std::size_t at = pos;
     if constexpr (std::endian::native == std::endian::little) {
         for (; at + 8 <= size; at += 8)
-            if (const std::uint64_t high = load_word(data + at) & high_bits)
+            if (const std::uint64_t high = load_word(data + at) & kHighBits)
                 return at - pos + static_cast<std::size_t>(std::countr_zero(high) / 8);
         if (at == size) return size - pos;
         if (size >= 8) {
             const std::size_t before_at = 8 - (size - at);  // 1 to 7 bytes of the word precede at
-            const std::uint64_t high = (load_word(data + size - 8) & high_bits) >> (8 * before_at);
+            const std::uint64_t high = (load_word(data + size - 8) & kHighBits) >> (8 * before_at);
             return high ? at - pos + static_cast<std::size_t>(std::countr_zero(high) / 8) : size - pos;
         }
     }
@@ -296,13 +296,13 @@ void normalize_trimmed(std::string_view text, Sink& sink) {
         char32_t cp = decode_next(text, pos);
         const uc::CharRecord* rec = &uc::record(cp);
         if (rec->flags & uc::flag_special_lowercase) [[unlikely]] {
-            if (cp == capital_i_dot) {
+            if (cp == kCapitalIDot) {
                 feed_lowercase(composer, U'i');
-                feed_lowercase(composer, combining_dot_above);
+                feed_lowercase(composer, kCombiningDotAbove);
                 continue;
             }
-            if (cp == capital_sigma) {
-                feed_lowercase(composer, is_final_sigma(text, start, pos) ? final_sigma : small_sigma);
+            if (cp == kCapitalSigma) {
+                feed_lowercase(composer, is_final_sigma(text, start, pos) ? kFinalSigma : kSmallSigma);
                 continue;
             }
         }
@@ -327,7 +327,7 @@ char32_t* normalize_trimmed_into(std::string_view trimmed, char32_t* out) {
 }
 
 // Inputs up to this many bytes are normalised into a stack buffer and copied once.
-constexpr std::size_t stack_input_limit = 256;
+constexpr std::size_t kStackInputLimit = 256;
 
 }  // namespace
 
@@ -338,8 +338,8 @@ std::string normalize(std::string_view text) {
     if (all_ascii(trimmed)) {
         out.resize(trimmed.size());
         ascii_lower_copy(trimmed.data(), out.data(), trimmed.size());
-    } else if (trimmed.size() <= stack_input_limit) {
-        char buffer[stack_input_limit * uc::max_utf8_growth];
+    } else if (trimmed.size() <= kStackInputLimit) {
+        char buffer[kStackInputLimit * uc::max_utf8_growth];
         Utf8Writer writer{buffer};
         normalize_trimmed(trimmed, writer);
         out.assign(buffer, writer.pos);
