@@ -75,7 +75,7 @@ const Quotients& quotients() {
 
 }  // namespace
 
-ShortQuery::ShortQuery(std::u32string_view query) : n_(query.size()) {
+ShortQuery::ShortQuery(std::u32string_view query, Use use) : n_(query.size()) {
     std::uint8_t rows = 0;
     for (std::size_t j = 0; j < n_; ++j) {
         const char32_t c = query[j];
@@ -85,8 +85,12 @@ ShortQuery::ShortQuery(std::u32string_view query) : n_(query.size()) {
         query_rows_[j] = row;
         std::fill_n(splat_rows_[j], 16, row);
     }
-    for (std::size_t i = 1; i + 2 < n_ && distinct_trigrams_; ++i)
-        for (std::size_t k = 0; k < i; ++k) distinct_trigrams_ = distinct_trigrams_ && query.substr(k, 3) != query.substr(i, 3);
+    if (use == Use::kManyCandidates) {
+        distinct_trigrams_ = true;
+        for (std::size_t i = 1; i + 2 < n_ && distinct_trigrams_; ++i)
+            for (std::size_t k = 0; k < i; ++k)
+                distinct_trigrams_ = distinct_trigrams_ && query.substr(k, 3) != query.substr(i, 3);
+    }
     quotients();
 }
 
@@ -209,7 +213,7 @@ double ShortQuery::score_with(std::u32string_view b) const {
 
 WeightedScorer::WeightedScorer(std::u32string_view query)
     : query_length_(query.size()),
-      short_(fits_short(query.size()) ? query : std::u32string_view()),
+      short_(fits_short(query.size()) ? query : std::u32string_view(), ShortQuery::Use::kManyCandidates),
       distance_(query),
       jaro_winkler_(query),
       trigrams_(query) {}
@@ -224,7 +228,7 @@ double WeightedScorer::score(std::u32string_view candidate) {
 
 // One pair: no pattern for many candidates, just the merged pass or the one-off measures.
 double weighted_score(std::u32string_view a, std::u32string_view b) {
-    if (fits_short(a.size()) && fits_short(b.size())) return ShortQuery(a).score(b);
+    if (fits_short(a.size()) && fits_short(b.size())) return ShortQuery(a, ShortQuery::Use::kOnePair).score(b);
     return combine_separate(
         a.size(), b.size(), [&] { return edit_distance(a, b); }, [&] { return jaro_winkler_score(a, b); },
         [&] { return trigram_score(a, b); });

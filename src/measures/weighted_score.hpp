@@ -20,8 +20,12 @@ class ShortQuery {
 public:
     static constexpr std::size_t kMaxLength = 64;
 
+    // What the query will score: one candidate, or enough of them to make a check of the
+    // query worth its cost (O(n^2) for a count of repeated trigrams that saves work per score).
+    enum class Use { kOnePair, kManyCandidates };
+
     // A query of at most kMaxLength characters; an empty one scores nothing.
-    explicit ShortQuery(std::u32string_view query);
+    ShortQuery(std::u32string_view query, Use use);
 
     // weighted_score(query, candidate) for a nonempty query and 1 to kMaxLength candidate
     // characters.
@@ -39,8 +43,8 @@ private:
     std::uint8_t query_rows_[kMaxLength];
     // query_rows_[j] in all 16 bytes, for comparing 16 candidate rows at once.
     alignas(16) std::uint8_t splat_rows_[kMaxLength][16];
-    // Whether no trigram occurs twice in the query: then each one pairs off on its own.
-    bool distinct_trigrams_ = true;
+    // Known that no trigram occurs twice in the query: then each one pairs off on its own.
+    bool distinct_trigrams_ = false;
 };
 
 // weighted_score with the first string fixed, for scoring one query against many
