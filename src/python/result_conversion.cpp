@@ -1,5 +1,8 @@
 #include "python/result_conversion.hpp"
 
+#include <algorithm>
+#include <span>
+
 #include "python/py_ref.hpp"
 #include "python/python_error.hpp"
 
@@ -46,10 +49,11 @@ PyObject* match_result(const std::optional<matching::Match>& match, const matchi
 
 PyObject* match_list_result(const std::vector<matching::Match>& matches, const matching::TextList& candidates,
                             double threshold) {
-    std::vector<matching::Match> kept;
-    for (const matching::Match& match : matches)
-        if (matching::reaches(match, threshold)) kept.push_back(match);
-    return list_of(kept, [&](const matching::Match& match) { return match_tuple(match, candidates); });
+    // By descending score, the matches that reach the threshold come first: no copy of them.
+    const auto end = std::find_if(matches.begin(), matches.end(),
+                                  [&](const matching::Match& match) { return !matching::reaches(match, threshold); });
+    return list_of(std::span<const matching::Match>(matches.begin(), end),
+                   [&](const matching::Match& match) { return match_tuple(match, candidates); });
 }
 
 PyObject* answer_list_result(const std::vector<std::optional<matching::Match>>& answers,

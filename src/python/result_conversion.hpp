@@ -21,7 +21,7 @@ PyObject* float_result(double value);
 PyObject* match_result(const std::optional<matching::Match>& match, const matching::TextList& candidates,
                        double threshold);
 
-// A list of the matches that reach the threshold, in the given order.
+// A list of the matches that reach the threshold, from matches sorted by descending score.
 PyObject* match_list_result(const std::vector<matching::Match>& matches, const matching::TextList& candidates,
                             double threshold);
 
