@@ -17,7 +17,6 @@ namespace pelgar::measures {
 namespace {
 
 using kernel::bits_below;
-using kernel::bits_from;
 using kernel::lowest_bit;
 
 inline double edit_part(std::uint64_t distance, std::uint64_t longer) {
@@ -144,6 +143,9 @@ double ShortQuery::score_with(std::u32string_view b) const {
     // fit; positions flagged by other characters are never in same(j) anyway. Past the
     // last position whose window reaches into b the masks are empty.
     std::uint64_t flagged_b = 0;
+    // Positions j - window to j + window of b as two masks (window < 32), moved along with j.
+    std::uint64_t window_from = ~std::uint64_t{0};
+    std::uint64_t window_below = bits_below(window + 1);
     char32_t matched_a[kMaxLength + 1];  // one spare: the slot past the last match is written too
     std::size_t matches = 0;
     // Trigrams: query trigram j - 2 equals candidate trigram k exactly when bit k is set in
@@ -159,8 +161,10 @@ double ShortQuery::score_with(std::u32string_view b) const {
 
         kernel::myers_step(eq, vp, vn);
 
-        const std::uint64_t in_window = bits_from(j > window ? j - window : 0) & bits_below(j + window + 1);
-        const std::uint64_t first = lowest_bit(eq & in_window & ~flagged_b);
+        const std::uint64_t first = lowest_bit(eq & window_from & window_below & ~flagged_b);
+        // The window of j + 1: one more position on top, one fewer below once j >= window.
+        window_below = (window_below << 1) | 1;
+        window_from <<= static_cast<unsigned>(j >= window);
         flagged_b |= first;
         matched_a[matches] = a[j];
         matches += first != 0;
