@@ -10,7 +10,10 @@ namespace pelgar::text {
 namespace {
 
 std::string join_tokens(const std::vector<std::string_view>& tokens) {
+    std::size_t size = tokens.size();
+    for (std::string_view token : tokens) size += token.size();
     std::string key;
+    key.reserve(size);  // one allocation, not one per doubling
     for (std::string_view token : tokens) {
         if (!key.empty()) key.push_back(' ');
         key.append(token);
@@ -22,6 +25,7 @@ std::string join_tokens(const std::vector<std::string_view>& tokens) {
 
 std::vector<std::string_view> split_tokens(std::string_view text) {
     std::vector<std::string_view> tokens;
+    tokens.reserve(8);  // names have a handful of tokens: one allocation instead of four
     std::size_t start = 0;
     for (std::size_t pos = 0; pos < text.size();) {
         const std::size_t here = pos;
