@@ -41,10 +41,10 @@ double combine_separate(std::size_t n, std::size_t m, Distance&& distance, JaroW
 
 bool fits_short(std::size_t length) { return length != 0 && length <= ShortQuery::kMaxLength; }
 
-// The quotients of the shared path, each computed once by the very expression that the
+// The quotients of the merged pass, each computed once by the very expression that the
 // scores use, so that a lookup gives the same bits as the division.
 struct Quotients {
-    static constexpr std::size_t kMax = 64;
+    static constexpr std::size_t kMax = ShortQuery::kMaxLength;
     double edit[kMax + 1][kMax + 1];           // [L][d]: (1.0 - d / L) * 0.35, 1 <= L
     double dice[2 * kMax - 3][kMax - 1];       // [n_a + n_b][common]
     double transposition[kMax + 1][kMax + 1];  // [M][X]: (X * -0.5 + M) / M, 1 <= M
