@@ -7,7 +7,8 @@
 #include "measures/score_weights.hpp"
 #include "text/utf8.hpp"
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+// PELGAR_SCALAR_KERNELS (a CMake option) builds the portable path on any processor, for its tests.
+#if !defined(PELGAR_SCALAR_KERNELS) && (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #include <emmintrin.h>
 #define PELGAR_SHARED_SSE2 1
 #endif
