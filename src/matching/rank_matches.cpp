@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "common/stop.hpp"
+#include "matching/best_of.hpp"
 #include "measures/weighted_score.hpp"
 #include "text/normalize.hpp"
 
@@ -14,12 +16,17 @@ std::vector<Match> rank_all(std::string_view query, const TextList& candidates) 
     const measures::WeightedScorer scorer(normalized_query);
     std::vector<Match> ranking;
     ranking.reserve(candidates.size());
+    StopPoll poll;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
+        poll(candidate_work(candidates[i].size()));
         text::normalize_into(candidates[i], normalized_candidate);
         ranking.push_back(Match{i, scorer.score(normalized_candidate)});
     }
-    std::stable_sort(ranking.begin(), ranking.end(),
-                     [](const Match& x, const Match& y) { return x.score > y.score; });
+    // Sorting millions of matches takes seconds too, so it polls as well.
+    std::stable_sort(ranking.begin(), ranking.end(), [&poll](const Match& x, const Match& y) {
+        poll();
+        return x.score > y.score;
+    });
     return ranking;
 }
 

@@ -40,6 +40,8 @@ private:
     double finish(std::uint64_t matches, std::uint64_t mismatched, std::size_t m, std::u32string_view b) const;
     double score_short(std::u32string_view b, std::size_t window) const;
     double score_long(std::u32string_view b, std::size_t window) const;
+    double score_by_positions(std::u32string_view b, std::size_t window) const;
+    double count_transpositions(std::size_t matches, std::size_t m, std::u32string_view b) const;
 
     std::size_t n_ = 0;
     std::size_t rows_ = 1;
@@ -64,6 +66,12 @@ private:
     mutable std::vector<std::uint64_t> heap_masks_;
     mutable std::vector<std::uint64_t> heap_flags_;
     mutable std::vector<char32_t> heap_matched_;
+    // Per-score scratch of the position lists: b's row per position, then per row its
+    // positions in order and a cursor into them.
+    mutable std::vector<std::uint32_t> heap_b_rows_;
+    mutable std::vector<std::size_t> heap_positions_;
+    mutable std::vector<std::size_t> heap_starts_;
+    mutable std::vector<std::size_t> heap_cursors_;
 };
 
 namespace detail {

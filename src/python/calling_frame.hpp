@@ -7,20 +7,32 @@
 #include <string_view>
 
 #include "common/internal_failure.hpp"
+#include "common/stop.hpp"
 #include "python/python_error.hpp"
 
 namespace pelgar::python {
+
+// A signal handler's exception is pending when the body stopped; returns null.
+PyObject* stopped_by_signal() noexcept;
 
 // Reports an internal failure on standard error and raises PanicException with its
 // message; aborts if that itself fails. Returns null for the entry point to return.
 PyObject* raise_panic(std::string_view message, const std::source_location& where) noexcept;
 
+// Asks the interpreter to run its signal handlers; true when one raised.
+bool signal_handler_raised(void*);
+
 // The frame around every entry point: the body's result, its Python error, or its
 // internal failure leaves as a result or a raised exception; no C++ exception escapes.
+// Long loops inside the body poll the frame's stop token, which runs signal handlers.
 template <class Body>
 PyObject* run_in_frame(Body&& body) noexcept {
+    StopToken token(signal_handler_raised, nullptr);
+    const StopScope scope(&token);
     try {
         return body();
+    } catch (const Stopped&) {
+        return stopped_by_signal();
     } catch (PythonError& error) {
         std::move(error).restore();
     } catch (const std::bad_alloc&) {
