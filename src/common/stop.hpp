@@ -46,7 +46,9 @@ private:
     std::chrono::steady_clock::time_point last_hook_{};
 };
 
-// The token of the current call on this thread, or null; long loops poll it.
+// The token of the current call on this thread, or null; long loops poll it. A hook may
+// need something its thread holds (a lock); a thread that lets go of it while work goes on
+// puts another token (or none) in scope meanwhile.
 StopToken* current_stop_token() noexcept;
 
 // Makes `token` the current one on this thread for the scope's life.

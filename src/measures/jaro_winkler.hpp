@@ -11,8 +11,10 @@ namespace pelgar::measures {
 
 // Jaro-Winkler similarity with the first string fixed, for scoring one query against
 // many candidates: score(b) is bit for bit jaro_winkler_score(a, b). The matching is
-// bit-parallel over the positions of b. score() works in scratch held by the object,
-// so an object is used by one thread at a time (give each thread its own copy).
+// bit-parallel over the positions of b; when one mask per distinct character of a would
+// take more than linear memory, it walks per-character position lists of b instead.
+// score() works in scratch held by the object, so an object is used by one thread at a
+// time (give each thread its own copy).
 // Strings of up to 64 characters need no heap allocation, neither here nor per score.
 class JaroWinklerPattern {
 public:

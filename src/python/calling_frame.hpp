@@ -22,13 +22,22 @@ PyObject* raise_panic(std::string_view message, const std::source_location& wher
 // Asks the interpreter to run its signal handlers; true when one raised.
 bool signal_handler_raised(void*);
 
+// While alive, long loops on this thread run the interpreter's signal handlers every few
+// milliseconds and stop when one raises; the frame then returns that exception. It costs
+// a measurable part of a short call, so calls that cannot run long go without.
+class SignalWatch {
+public:
+    SignalWatch() noexcept : token_(signal_handler_raised, nullptr), scope_(&token_) {}
+
+private:
+    StopToken token_;
+    StopScope scope_;
+};
+
 // The frame around every entry point: the body's result, its Python error, or its
 // internal failure leaves as a result or a raised exception; no C++ exception escapes.
-// Long loops inside the body poll the frame's stop token, which runs signal handlers.
 template <class Body>
 PyObject* run_in_frame(Body&& body) noexcept {
-    StopToken token(signal_handler_raised, nullptr);
-    const StopScope scope(&token);
     try {
         return body();
     } catch (const Stopped&) {
