@@ -14,9 +14,12 @@ SETUP = textwrap.dedent(
     import os, random, signal, subprocess, sys, time
     import pelgar
 
+    # A parent started in the background without job control leaves SIGINT ignored.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+
     rnd = random.Random(7)
     def word(size):
-        return "".join(rnd.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(size))
+        return "".join(rnd.choices("abcdefghijklmnopqrstuvwxyz", k=size))
 
     names = [word(30 + i % 20) for i in range(100000)]
     many = names * 60
