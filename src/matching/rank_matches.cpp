@@ -10,6 +10,13 @@
 
 namespace pelgar::matching {
 
+namespace {
+
+// Rankings shorter than this sort within a few milliseconds, with no poll in the comparison.
+constexpr std::size_t kPolledSort = std::size_t{1} << 18;
+
+}  // namespace
+
 std::vector<Match> rank_all(std::string_view query, const TextList& candidates) {
     std::u32string normalized_query, normalized_candidate;
     text::normalize_into(query, normalized_query);
@@ -22,11 +29,16 @@ std::vector<Match> rank_all(std::string_view query, const TextList& candidates) 
         text::normalize_into(candidates[i], normalized_candidate);
         ranking.push_back(Match{i, scorer.score(normalized_candidate)});
     }
-    // Sorting millions of matches takes seconds too, so it polls as well.
-    std::stable_sort(ranking.begin(), ranking.end(), [&poll](const Match& x, const Match& y) {
-        poll();
-        return x.score > y.score;
-    });
+    const auto better = [](const Match& x, const Match& y) { return x.score > y.score; };
+    if (ranking.size() < kPolledSort) {
+        std::stable_sort(ranking.begin(), ranking.end(), better);
+    } else {
+        // Sorting millions of matches takes seconds too, so it polls as well.
+        std::stable_sort(ranking.begin(), ranking.end(), [&](const Match& x, const Match& y) {
+            poll();
+            return better(x, y);
+        });
+    }
     return ranking;
 }
 
