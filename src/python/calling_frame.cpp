@@ -51,7 +51,8 @@ bool signal_handler_raised(void*) { return PyErr_CheckSignals() != 0; }
 
 PyObject* stopped_by_signal() noexcept {
     // Only a raising hook stops a call; anything else is a fault of the core.
-    if (PyErr_Occurred() == nullptr) return raise_panic("stopped without a pending exception", std::source_location::current());
+    if (PyErr_Occurred() == nullptr)
+        return raise_panic("stopped without a pending exception", std::source_location::current());
     return nullptr;
 }
 
