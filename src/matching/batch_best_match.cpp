@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/stop.hpp"
 #include "matching/best_of.hpp"
 #include "text/normalize.hpp"
 #include "worker_pool/parallel_map.hpp"
@@ -17,8 +18,10 @@ class PreparedCandidates {
 public:
     explicit PreparedCandidates(const TextList& candidates) {
         ends_.reserve(candidates.size());
+        StopPoll poll;
         for (std::size_t i = 0; i < candidates.size(); ++i) {
             const std::string_view text = candidates[i];
+            poll(candidate_work(text.size()));
             const std::size_t begin = chars_.size();
             chars_.resize(begin + text.size());  // at most one code point per byte
             const char32_t* end = text::normalize_into(text, chars_.data() + begin);
@@ -42,7 +45,12 @@ std::optional<Match> best_of_prepared(std::string_view query, const PreparedCand
     std::u32string normalized_query;
     text::normalize_into(query, normalized_query);
     BestOf search(normalized_query);
-    for (std::size_t i = 0; i < candidates.size(); ++i) search.offer(i, candidates[i]);
+    StopPoll poll;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::u32string_view candidate = candidates[i];
+        poll(candidate_work(candidate.size()));
+        search.offer(i, candidate);
+    }
     return search.best();
 }
 

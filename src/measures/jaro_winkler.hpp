@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "measures/kernel_support.hpp"
 #include "measures/score_weights.hpp"
@@ -11,8 +12,10 @@ namespace pelgar::measures {
 
 // Jaro-Winkler similarity with the first string fixed, for scoring one query against
 // many candidates: score(b) is bit for bit jaro_winkler_score(a, b). The matching is
-// bit-parallel over the positions of b, in scratch that the object owns, so score()
-// is not const and an object serves one thread at a time.
+// bit-parallel over the positions of b; when one mask per distinct character of a would
+// take more than linear memory, it walks per-character position lists of b instead.
+// Either works in scratch that the object owns, so score() is not const and an object
+// serves one thread at a time.
 // Strings of up to 64 characters need no heap allocation, neither here nor per score.
 class JaroWinklerPattern {
 public:
@@ -26,6 +29,9 @@ private:
     std::uint64_t* fill_masks(std::u32string_view b, std::size_t words);
     double score_short(std::u32string_view b, std::size_t window);
     double score_long(std::u32string_view b, std::size_t window);
+    double score_by_positions(std::u32string_view b, std::size_t window);
+    // Matched characters of b in position order against those of a in match order.
+    double count_transpositions(std::size_t matches, std::u32string_view b) const;
 
     std::size_t n_ = 0;
     kernel::SmallBuffer<char32_t, 64> chars_;
@@ -35,10 +41,17 @@ private:
     std::uint32_t rows_ = 1;
     kernel::SmallBuffer<std::uint32_t, 64> rows_of_a_;  // the row of each position of a
 
-    // Per-score scratch.
+    // Per-score scratch: one position mask of b per row (several words each for a long b),
+    // the flagged positions of b and the matched characters of a.
     kernel::SmallBuffer<std::uint64_t, 65> masks_;
     kernel::SmallBuffer<std::uint64_t, 1> flags_;
     kernel::SmallBuffer<char32_t, 1> matched_;
+    // Per-score scratch of the position lists: b's row per position, then per row its
+    // positions in order and a cursor into them.
+    std::vector<std::uint32_t> b_rows_;
+    std::vector<std::size_t> positions_;
+    std::vector<std::size_t> starts_;
+    std::vector<std::size_t> cursors_;
 };
 
 // The last steps from the three quotients u = (M - X/2) / M, r1 = M / n and r2 = M / m,
