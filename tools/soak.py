@@ -16,25 +16,31 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "soak"
 
-# Step name -> (program in the C++ test folder, its arguments); "{pairs}" and "{seed}"
-# are filled in from the command line.
+# Step name -> (program in the C++ test folder, its arguments, build); "{pairs}" and
+# "{seed}" are filled in from the command line. The "scalar" build has the kernels
+# without SIMD, the path that processors without SSE2 take.
 STEPS = {
-    "jaro_trigram": ("jaro_trigram_soak", ["{pairs}", "{seed}"]),
-    "levenshtein": ("levenshtein_soak", ["{pairs}", "{seed}"]),
-    "best_of": ("best_of_soak", ["{pairs}", "{seed}"]),
-    "weighted_scorer": ("weighted_scorer_soak", ["{pairs}", "{seed}"]),
+    "jaro_trigram": ("jaro_trigram_soak", ["{pairs}", "{seed}"], "release"),
+    "levenshtein": ("levenshtein_soak", ["{pairs}", "{seed}"], "release"),
+    "best_of": ("best_of_soak", ["{pairs}", "{seed}"], "release"),
+    "weighted_scorer": ("weighted_scorer_soak", ["{pairs}", "{seed}"], "release"),
+    "best_of_scalar": ("best_of_soak", ["{pairs}", "{seed}"], "scalar"),
+    "weighted_scorer_scalar": ("weighted_scorer_soak", ["{pairs}", "{seed}"], "scalar"),
 }
 
+BUILD_OPTIONS = {"release": [], "scalar": ["-DPELGAR_SCALAR_KERNELS=ON"]}
 
-def build(programs):
+
+def build(programs, variant):
+    folder = BUILD if variant == "release" else BUILD.with_name(f"soak-{variant}")
     generator = ["-G", "Ninja"] if shutil.which("ninja") else []
-    subprocess.run(["cmake", "-S", str(ROOT), "-B", str(BUILD), *generator,
+    subprocess.run(["cmake", "-S", str(ROOT), "-B", str(folder), *generator,
                     "-DPELGAR_BUILD_MODULE=OFF", "-DPELGAR_BUILD_TESTS=ON",
-                    "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
+                    "-DCMAKE_BUILD_TYPE=Release", *BUILD_OPTIONS[variant]], check=True, stdout=subprocess.DEVNULL)
     targets = [arg for program in programs for arg in ("--target", program)]
-    subprocess.run(["cmake", "--build", str(BUILD), "-j", "2", *targets], check=True,
+    subprocess.run(["cmake", "--build", str(folder), "-j", "2", *targets], check=True,
                    stdout=subprocess.DEVNULL)
-    return BUILD / "tests" / "cpp"
+    return folder / "tests" / "cpp"
 
 
 def main(argv=None):
@@ -46,18 +52,20 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     if args.list:
-        for name, (program, _) in STEPS.items():
-            print(f"{name}: {program}")
+        for name, (program, _, variant) in STEPS.items():
+            print(f"{name}: {program} ({variant} build)")
         return 0
     unknown = [name for name in args.steps if name not in STEPS]
     if unknown:
         parser.error(f"unknown step(s): {', '.join(unknown)}; known: {', '.join(STEPS)}")
     names = args.steps or list(STEPS)
 
-    folder = build(sorted({STEPS[name][0] for name in names}))
+    folders = {}
+    for variant in sorted({STEPS[name][2] for name in names}):
+        folders[variant] = build(sorted({STEPS[name][0] for name in names if STEPS[name][2] == variant}), variant)
     for name in names:
-        program, template = STEPS[name]
-        command = [str(folder / program)] + [arg.format(pairs=args.pairs, seed=args.seed) for arg in template]
+        program, template, variant = STEPS[name]
+        command = [str(folders[variant] / program)] + [arg.format(pairs=args.pairs, seed=args.seed) for arg in template]
         print(f"== {name}: {' '.join(command[1:])}", flush=True)
         start = time.monotonic()
         result = subprocess.run(command)
