@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "measures/trigram.hpp"
+
 namespace pelgar::matching {
 
 namespace {
@@ -13,6 +15,20 @@ constexpr double rounding_margin = 1e-9;
 constexpr double one_third = 1.0 / 3.0;
 
 constexpr std::array<double, 5> prefix_boost{0.0, 0.1, 0.2, 3 * 0.1, 0.4};
+
+// The trigram measure of an n- and an m-character string that share `shared` trigrams.
+double trigram_of_lengths(std::size_t n, std::size_t m, std::size_t shared) {
+    if (n < 3 && m < 3) return 1.0;
+    if (n < 3 || m < 3) return 0.0;
+    return measures::trigram_dice(std::min(shared, std::min(n, m) - 2), n - 2, m - 2);
+}
+
+// Jaro-Winkler with `matches` pairs, no transposition and a prefix of `prefix` characters.
+double jaro_winkler_ceiling(double matches, double inverse_n, double inverse_m, std::size_t prefix) {
+    // A third by multiplication: one rounding more, well inside the margin.
+    const double j = (1.0 + matches * inverse_n + matches * inverse_m) * one_third;
+    return j + (1.0 - j) * prefix_boost[prefix];
+}
 
 }  // namespace
 
@@ -46,8 +62,18 @@ ScoreBound::LengthPart ScoreBound::length_part(std::size_t m) const {
 // query characters. So the Jaro matches M <= min(k, n), with the transposition term at most
 // 1; the distance is at least max(n, m) - min(k, n); at most min(n, m) - 2 trigrams are shared.
 double ScoreBound::upper_bound(std::u32string_view candidate) const {
+    if (query_.empty() || candidate.empty()) return 1.0 + rounding_margin;
+    return bound_with_trigram_term(candidate, length_part(candidate.size()).trigram_term);
+}
+
+double ScoreBound::upper_bound(std::u32string_view candidate, std::size_t shared_trigrams) const {
+    if (query_.empty() || candidate.empty()) return 1.0 + rounding_margin;
+    return bound_with_trigram_term(candidate,
+                                   trigram_of_lengths(query_.size(), candidate.size(), shared_trigrams) * 0.25);
+}
+
+double ScoreBound::bound_with_trigram_term(std::u32string_view candidate, double trigram_term) const {
     const std::size_t n = query_.size(), m = candidate.size();
-    if (n == 0 || m == 0) return 1.0 + rounding_margin;
     std::size_t common = 0;
     for (char32_t c : candidate) common += in_query(c);
     common = std::min(common, n);
@@ -57,13 +83,21 @@ double ScoreBound::upper_bound(std::u32string_view candidate) const {
 
     const LengthPart part = length_part(m);
     const double k = static_cast<double>(common);
-    double jaro = 0.0;
-    if (common > 0) {
-        // A third by multiplication: one rounding more, well inside the margin.
-        const double j = (1.0 + k * inverse_length_ + k * part.inverse_m) * one_third;
-        jaro = j + (1.0 - j) * prefix_boost[prefix];
-    }
-    return part.trigram_term + jaro * 0.4 + k * part.edit_factor + rounding_margin;
+    const double jaro = common > 0 ? jaro_winkler_ceiling(k, inverse_length_, part.inverse_m, prefix) : 0.0;
+    return trigram_term + jaro * 0.4 + k * part.edit_factor + rounding_margin;
+}
+
+// As above with every character of the shorter string matched and a full prefix: the
+// Jaro-Winkler and distance terms fall as the lengths part, and so does the trigram term.
+double ScoreBound::length_bound(std::size_t n, std::size_t m, std::size_t shared_trigrams) {
+    if (n == 0 && m == 0) return 1.0 + rounding_margin;
+    const std::size_t shorter = std::min(n, m), longer = std::max(n, m);
+    const double trigram_term = trigram_of_lengths(n, m, shared_trigrams) * 0.25;
+    if (shorter == 0) return trigram_term + rounding_margin;
+    const double k = static_cast<double>(shorter);
+    const double jaro = jaro_winkler_ceiling(k, 1.0 / static_cast<double>(n), 1.0 / static_cast<double>(m),
+                                             std::min<std::size_t>(4, shorter));
+    return trigram_term + jaro * 0.4 + k / static_cast<double>(longer) * 0.35 + rounding_margin;
 }
 
 }  // namespace pelgar::matching
