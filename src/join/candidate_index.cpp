@@ -20,8 +20,8 @@ std::size_t CandidateIndex::memory_bytes() const noexcept {
 }
 
 // One query's search: the best list so far, and the cutoff a candidate must reach to
-// change it. Candidates are taken best bound first among those that share trigram
-// buckets with the query, then by length outward from the query's for the rest.
+// change it. Candidates that share trigram buckets with the query come first, most shared
+// first; then the rest, by length outward from the query's.
 class TopKSearch {
 public:
     TopKSearch(const CandidateIndex& index, std::u32string_view query, std::size_t k, double threshold)
@@ -66,23 +66,31 @@ private:
         }
     }
 
-    void by_shared_trigrams(std::vector<std::uint32_t>& shared, const std::vector<std::uint32_t>& touched) {
-        struct Pending {
-            double bound;
-            std::uint32_t position;
-        };
-        std::vector<Pending> pending;
+    // Touched candidates by their shared count, most first; a level ends the search here
+    // once no length can lift its bound to the cutoff, and lower levels can do no better.
+    void by_shared_trigrams(const std::vector<std::uint32_t>& shared, const std::vector<std::uint32_t>& touched) {
+        if (touched.empty()) return;
         const std::size_t n = query_.size();
-        for (const std::uint32_t t : touched) {
-            const double bound = matching::ScoreBound::length_bound(n, index_.texts_.length(t), shared[t]);
-            if (bound >= threshold_) pending.push_back({bound, t});
-        }
-        std::sort(pending.begin(), pending.end(), [](const Pending& x, const Pending& y) {
-            return x.bound > y.bound || (x.bound == y.bound && x.position < y.position);
-        });
-        for (const Pending& p : pending) {
-            if (p.bound < cutoff()) break;
-            consider(p.position, shared[p.position]);
+        const std::size_t levels = n - 1;  // counts 0 to n - 2
+        std::vector<std::size_t> begins(levels + 1, 0);
+        for (const std::uint32_t t : touched) ++begins[levels - 1 - std::min<std::size_t>(shared[t], n - 2)];
+        for (std::size_t l = 0; l < levels; ++l) begins[l + 1] += begins[l];
+        std::vector<std::uint32_t> ordered(touched.size());
+        for (const std::uint32_t t : touched) ordered[--begins[levels - 1 - std::min<std::size_t>(shared[t], n - 2)]] = t;
+        std::vector<double> bound_by_group(index_.groups_.count());
+        for (std::size_t l = 0; l < levels; ++l) {
+            const std::size_t count = levels - 1 - l;
+            double best = -1.0;
+            for (std::size_t g = 0; g < bound_by_group.size(); ++g) {
+                bound_by_group[g] = matching::ScoreBound::length_bound(n, index_.groups_.length(g), count);
+                best = std::max(best, bound_by_group[g]);
+            }
+            if (best < cutoff()) return;
+            const std::size_t end = l + 1 < levels ? begins[l + 1] : ordered.size();
+            for (std::size_t i = begins[l]; i < end; ++i) {
+                const std::uint32_t t = ordered[i];
+                if (bound_by_group[index_.groups_.group_of(index_.texts_.length(t))] >= cutoff()) consider(t, count);
+            }
         }
     }
 

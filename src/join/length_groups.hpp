@@ -22,6 +22,8 @@ public:
     }
     // The first group whose length is at least `length` (count() if none).
     std::size_t first_at_least(std::size_t length) const noexcept;
+    // The group of a present length.
+    std::size_t group_of(std::size_t length) const noexcept { return first_at_least(length); }
     std::size_t memory_bytes() const noexcept;
 
 private:

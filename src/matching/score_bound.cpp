@@ -1,6 +1,7 @@
 #include "matching/score_bound.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "measures/trigram.hpp"
 
@@ -28,6 +29,15 @@ double jaro_winkler_ceiling(double matches, double inverse_n, double inverse_m, 
     // A third by multiplication: one rounding more, well inside the margin.
     const double j = (1.0 + matches * inverse_n + matches * inverse_m) * one_third;
     return j + (1.0 - j) * prefix_boost[prefix];
+}
+
+// Each edit removes at most three of a string's trigrams, so two strings, the longer of
+// `longer` characters, that share at most `shared` trigrams are (longer - 2 - shared) / 3
+// edits apart or more; the Levenshtein part this leaves at most. No effect when unknown.
+double edit_ceiling(std::size_t longer, std::size_t shared) {
+    if (longer <= 2 || shared >= longer - 2) return 0.35;
+    const double distance = static_cast<double>(longer - 2 - shared) / 3.0;
+    return (1.0 - distance / static_cast<double>(longer)) * 0.35;
 }
 
 }  // namespace
@@ -63,16 +73,18 @@ ScoreBound::LengthPart ScoreBound::length_part(std::size_t m) const {
 // 1; the distance is at least max(n, m) - min(k, n); at most min(n, m) - 2 trigrams are shared.
 double ScoreBound::upper_bound(std::u32string_view candidate) const {
     if (query_.empty() || candidate.empty()) return 1.0 + rounding_margin;
-    return bound_with_trigram_term(candidate, length_part(candidate.size()).trigram_term);
+    return bound_with_trigram_term(candidate, length_part(candidate.size()).trigram_term,
+                                   std::numeric_limits<std::size_t>::max());
 }
 
 double ScoreBound::upper_bound(std::u32string_view candidate, std::size_t shared_trigrams) const {
     if (query_.empty() || candidate.empty()) return 1.0 + rounding_margin;
-    return bound_with_trigram_term(candidate,
-                                   trigram_of_lengths(query_.size(), candidate.size(), shared_trigrams) * 0.25);
+    return bound_with_trigram_term(
+        candidate, trigram_of_lengths(query_.size(), candidate.size(), shared_trigrams) * 0.25, shared_trigrams);
 }
 
-double ScoreBound::bound_with_trigram_term(std::u32string_view candidate, double trigram_term) const {
+double ScoreBound::bound_with_trigram_term(std::u32string_view candidate, double trigram_term,
+                                           std::size_t shared_trigrams) const {
     const std::size_t n = query_.size(), m = candidate.size();
     std::size_t common = 0;
     for (char32_t c : candidate) common += in_query(c);
@@ -84,7 +96,8 @@ double ScoreBound::bound_with_trigram_term(std::u32string_view candidate, double
     const LengthPart part = length_part(m);
     const double k = static_cast<double>(common);
     const double jaro = common > 0 ? jaro_winkler_ceiling(k, inverse_length_, part.inverse_m, prefix) : 0.0;
-    return trigram_term + jaro * 0.4 + k * part.edit_factor + rounding_margin;
+    const double edit = std::min(k * part.edit_factor, edit_ceiling(std::max(n, m), shared_trigrams));
+    return trigram_term + jaro * 0.4 + edit + rounding_margin;
 }
 
 // As above with every character of the shorter string matched and a full prefix: the
@@ -97,7 +110,8 @@ double ScoreBound::length_bound(std::size_t n, std::size_t m, std::size_t shared
     const double k = static_cast<double>(shorter);
     const double jaro = jaro_winkler_ceiling(k, 1.0 / static_cast<double>(n), 1.0 / static_cast<double>(m),
                                              std::min<std::size_t>(4, shorter));
-    return trigram_term + jaro * 0.4 + k / static_cast<double>(longer) * 0.35 + rounding_margin;
+    const double edit = std::min(k / static_cast<double>(longer) * 0.35, edit_ceiling(longer, shared_trigrams));
+    return trigram_term + jaro * 0.4 + edit + rounding_margin;
 }
 
 }  // namespace pelgar::matching
