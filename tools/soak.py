@@ -23,6 +23,7 @@ STEPS = {
     "levenshtein": ("levenshtein_soak", ["{pairs}", "{seed}"]),
     "best_of": ("best_of_soak", ["{pairs}", "{seed}"]),
     "weighted_scorer": ("weighted_scorer_soak", ["{pairs}", "{seed}"]),
+    "join": ("join_test", ["{pairs}", "{seed}"]),  # "pairs" counts random lists here
 }
 
 
