@@ -200,3 +200,38 @@ def test_thresholds_outside_the_scores():
     assert pj.Index(texts).top_k(["abc"], k=None, threshold=math.inf) == [[]]
     assert pj.Index([]).top_k(["abc", None], k=3) == [[], []]
     assert pj.self_join([], 0.5) == [] and pj.clusters([], 0.5) == []
+
+
+def test_a_forked_child_searches_with_its_own_pool():
+    script = textwrap.dedent("""
+        import os, sys
+        import pelgar_join as pj
+        index = pj.Index(["anna smith", "bob", "anne smyth"] * 50)
+        before = index.top_k(["anna smith", "bob"], k=3, workers=2)
+        pid = os.fork()
+        if pid == 0:
+            ok = index.top_k(["anna smith", "bob"], k=3, workers=2) == before
+            ok = ok and pj.self_join(["ab c", "ab c", "x"], 0.9, workers=2) == [(0, 1, 1.0)]
+            os._exit(0 if ok else 1)
+        _, status = os.waitpid(pid, 0)
+        sys.exit(os.WEXITSTATUS(status))
+    """)
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+
+
+def test_threads_share_an_index():
+    texts = slow_texts(400)
+    index = pj.Index(texts)
+    expected = index.top_k(texts[:100], k=3)
+    results = [None] * 4
+
+    def search(slot):
+        results[slot] = index.top_k(texts[:100], k=3, workers=1 + slot % 2)
+
+    threads = [threading.Thread(target=search, args=(slot,)) for slot in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=120)
+    assert results == [expected] * 4

@@ -2,8 +2,12 @@
 
 import numbers
 import operator
+import sys
+from typing import Any, Callable, Iterable, List, Optional, Tuple
 
 from . import _native
+
+Progress = Optional[Callable[[int, int], Any]]
 
 SCORERS = ("combined", "token_sort", "token_set")
 
@@ -27,7 +31,7 @@ def _positive_int(value, name, allow_none):
             name, " or None" if allow_none else "", type(value).__qualname__)) from None
     if number < 1:
         raise ValueError("{} must be >= 1, got {}".format(name, number))
-    return number
+    return min(number, sys.maxsize)
 
 
 def _k(k):
@@ -70,29 +74,30 @@ class Index:
 
     __slots__ = ("_capsule", "_scorer")
 
-    def __init__(self, candidates, *, scorer="combined"):
+    def __init__(self, candidates: Iterable[Optional[str]], *, scorer: str = "combined") -> None:
         code = _scorer_code(scorer)
         self._capsule = _native.index_build(candidates, code, 0)
         self._scorer = scorer
 
     @property
-    def scorer(self):
+    def scorer(self) -> str:
         """The scorer name the index was built for."""
         return self._scorer
 
-    def __len__(self):
+    def __len__(self) -> int:
         return _native.index_info(self._capsule)[0]
 
-    def __sizeof__(self):
+    def __sizeof__(self) -> int:
         return object.__sizeof__(self) + _native.index_info(self._capsule)[2]
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "Index(<{} candidates>, scorer={!r})".format(len(self), self._scorer)
 
     def __reduce__(self):
         return (_from_keys, (_native.index_keys(self._capsule), self._scorer))
 
-    def top_k(self, queries, k=1, *, threshold=0.0, workers=None, progress=None):
+    def top_k(self, queries: Iterable[Optional[str]], k: Optional[int] = 1, *, threshold: float = 0.0,
+              workers: Optional[int] = None, progress: Progress = None) -> List[List[Tuple[int, float]]]:
         """Per query, up to ``k`` pairs ``(candidate position, score)`` with score >= threshold.
 
         Ordered by descending score, equal scores by lower position: for ``"combined"``
@@ -108,7 +113,8 @@ class Index:
                              _progress(progress))
 
 
-def self_join(texts, threshold, *, scorer="combined", workers=None, progress=None):
+def self_join(texts: Iterable[Optional[str]], threshold: float, *, scorer: str = "combined",
+              workers: Optional[int] = None, progress: Progress = None) -> List[Tuple[int, int, float]]:
     """Every pair ``(i, j, score)`` with ``i < j`` and ``score(texts[i], texts[j]) >= threshold``.
 
     Sorted by ``(i, j)``; the earlier row is the first argument of the scorer. Missing
@@ -120,7 +126,8 @@ def self_join(texts, threshold, *, scorer="combined", workers=None, progress=Non
     return pairs
 
 
-def clusters(texts, threshold, *, scorer="combined", workers=None, progress=None):
+def clusters(texts: Iterable[Optional[str]], threshold: float, *, scorer: str = "combined",
+             workers: Optional[int] = None, progress: Progress = None) -> List[int]:
     """Per row, the smallest position in its connected component of ``self_join`` pairs.
 
     A row that pairs with nothing, missing rows included, is its own cluster.

@@ -1,6 +1,7 @@
 // The native functions behind pelgar_join; the Python layer validates their arguments.
 #include <Python.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -37,7 +38,8 @@ join::Scorer scorer_argument(int code) {
 }
 
 std::size_t workers_argument(Py_ssize_t workers) {
-    return workers > 0 ? static_cast<std::size_t>(workers) : pool::default_pool_size();
+    if (workers <= 0) return pool::default_pool_size();
+    return std::min(static_cast<std::size_t>(workers), pool::max_pool_size);
 }
 
 // Every text's key, made on the workers with the lock released.
