@@ -79,6 +79,8 @@ private:
         for (const std::uint32_t t : touched) ordered[--begins[levels - 1 - std::min<std::size_t>(shared[t], n - 2)]] = t;
         std::vector<double> bound_by_group(index_.groups_.count());
         for (std::size_t l = 0; l < levels; ++l) {
+            const std::size_t end = l + 1 < levels ? begins[l + 1] : ordered.size();
+            if (begins[l] == end) continue;
             const std::size_t count = levels - 1 - l;
             double best = -1.0;
             for (std::size_t g = 0; g < bound_by_group.size(); ++g) {
@@ -86,7 +88,6 @@ private:
                 best = std::max(best, bound_by_group[g]);
             }
             if (best < cutoff()) return;
-            const std::size_t end = l + 1 < levels ? begins[l + 1] : ordered.size();
             for (std::size_t i = begins[l]; i < end; ++i) {
                 const std::uint32_t t = ordered[i];
                 if (bound_by_group[index_.groups_.group_of(index_.texts_.length(t))] >= cutoff()) consider(t, count);
