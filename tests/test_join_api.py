@@ -235,3 +235,15 @@ def test_threads_share_an_index():
     for thread in threads:
         thread.join(timeout=120)
     assert results == [expected] * 4
+
+
+def test_pairs_that_cannot_qualify_are_not_scored():
+    from pelgar_join import _native
+    import random
+    rng = random.Random(11)
+    first = ["anna", "maria", "jon", "li", "pedro", "sofia", "ivan", "mei", "omar", "lena"]
+    last = ["smith", "garcia", "müller", "rossi", "novak", "kim", "silva", "berg", "ito", "khan"]
+    texts = ["%s %s%d" % (rng.choice(first), rng.choice(last), rng.randrange(100)) for _ in range(3000)]
+    pairs, scored = _native.self_join(texts, 0.9, 0, 2, None)
+    assert [p for p in pairs if p[1] < 300] == self_join_brute(texts[:300], 0.9)
+    assert len(pairs) <= scored < 0.02 * len(texts) * (len(texts) - 1) / 2
