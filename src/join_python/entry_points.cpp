@@ -43,13 +43,12 @@ std::size_t workers_argument(Py_ssize_t workers) {
 }
 
 // Every text's key, made on the workers with the lock released.
-join::PreparedTexts prepare_all(const TextsWithGaps& input, join::Scorer scorer, std::size_t workers,
-                                PyObject* progress) {
+join::PreparedTexts prepare_all(const TextsWithGaps& input, join::Scorer scorer, std::size_t workers) {
     const std::size_t count = input.texts.size();
     std::vector<std::string> keys(count);
     run_released(workers, count, [&](std::size_t i) {
         if (!input.missing[i]) keys[i] = join::prepare_key(input.texts[i], scorer);
-    }, progress);
+    }, nullptr);
     join::PreparedTexts prepared;
     prepared.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -104,7 +103,7 @@ JoinResult run_self_join(PyObject* texts_object, double threshold, int scorer_co
     const join::Scorer scorer = scorer_argument(scorer_code);
     const TextsWithGaps input = texts_argument(texts_object, "texts");
     const std::size_t threads = workers_argument(workers);
-    const join::PreparedTexts prepared = prepare_all(input, scorer, threads, nullptr);
+    const join::PreparedTexts prepared = prepare_all(input, scorer, threads);
     JoinResult result;
     result.rows = prepared.size();
     if (std::isnan(threshold)) return result;
@@ -128,7 +127,7 @@ PyObject* index_build(PyObject*, PyObject* args) {
         if (!PyArg_ParseTuple(args, "Oin", &candidates, &scorer_code, &workers)) throw PythonError::fetch();
         const join::Scorer scorer = scorer_argument(scorer_code);
         const TextsWithGaps input = texts_argument(candidates, "candidates");
-        join::PreparedTexts prepared = prepare_all(input, scorer, workers_argument(workers), nullptr);
+        join::PreparedTexts prepared = prepare_all(input, scorer, workers_argument(workers));
         auto index = without_lock([&] { return std::make_unique<join::CandidateIndex>(scorer, std::move(prepared)); });
         return index_capsule(std::move(index));
     });
