@@ -45,7 +45,7 @@ private:
     // A candidate whose bound is below this cannot enter the list.
     double cutoff() const { return best_.size() < k_ ? threshold_ : std::max(threshold_, best_.front().score); }
 
-    const measures::WeightedScorer& scorer() {
+    measures::WeightedScorer& scorer() {
         if (!scorer_) scorer_.emplace(query_);
         return *scorer_;
     }

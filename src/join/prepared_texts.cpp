@@ -1,5 +1,6 @@
 #include "join/prepared_texts.hpp"
 
+#include <algorithm>
 #include <limits>
 
 #include "common/internal_failure.hpp"
@@ -35,7 +36,8 @@ void PreparedTexts::reserve(std::size_t texts) {
 }
 
 void PreparedTexts::add_key(std::string_view key) {
-    const std::size_t length = text::count_chars(key);
+    const auto length = static_cast<std::size_t>(
+        std::count_if(key.begin(), key.end(), [](unsigned char byte) { return !text::is_continuation_byte(byte); }));
     if (length >= kMissing) throw InternalFailure("a text of 2^32 characters or more cannot be indexed");
     keys_.push_back(key);
     lengths_.push_back(static_cast<std::uint32_t>(length));

@@ -50,8 +50,8 @@ void check_bounds_exhaustively() {
     std::vector<std::u32string> strings;
     all_strings(U"", 7, strings);
     for (const auto& a : strings) {
-        const ScoreBound bound(a);
-        const measures::WeightedScorer scorer(a);
+        ScoreBound bound(a);
+        measures::WeightedScorer scorer(a);
         for (const auto& b : strings) {
             const double score = scorer.score(b);
             const std::size_t shared = shared_trigrams(a, b);
