@@ -174,6 +174,8 @@ def test_ctrl_c_interrupts_promptly():
     script = textwrap.dedent("""
         import os, random, signal, threading, time
         import pelgar_join as pj
+        # A parent that ignores SIGINT passes that on; this test needs Python's handler.
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         rng = random.Random(1)
         texts = ["".join(rng.choice("abcdefgh") for _ in range(24)) for _ in range(20000)]
         sent = []

@@ -5,6 +5,10 @@ import platform
 import shutil
 import subprocess
 
+import pytest
+
+pytestmark = pytest.mark.cpp
+
 TSAN_EXIT_CODE = 66
 
 
@@ -30,6 +34,9 @@ def test_pool_program(cpp_tests):
 
 def test_pool_program_under_thread_sanitizer(cpp_tests_tsan):
     env = _environment(TSAN_OPTIONS=f"halt_on_error=1 exitcode={TSAN_EXIT_CODE} second_deadlock_stack=1")
+    # A suite run under AddressSanitizer preloads its runtime, which cannot share a
+    # process with ThreadSanitizer's.
+    env.pop("LD_PRELOAD", None)
     command = [str(cpp_tests_tsan / "pool_test")]
     result = _run(command, env)
     # ThreadSanitizer refuses to start on some kernels' address-space layouts;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "common/stop.hpp"
 #include "matching/score_bound.hpp"
 #include "measures/weighted_score.hpp"
 #include "text/utf8.hpp"
@@ -51,6 +52,7 @@ private:
     }
 
     void consider(std::uint32_t position, std::size_t shared_trigrams) {
+        poll_(static_cast<std::int64_t>(index_.texts_.length(position)) + 1);
         text::decode_utf8(index_.texts_.key(position), candidate_);
         if (bound_.upper_bound(candidate_, shared_trigrams) < cutoff()) return;
         const matching::Match match{position, scorer().score(candidate_)};
@@ -128,6 +130,7 @@ private:
     std::optional<measures::WeightedScorer> scorer_;
     std::u32string candidate_;
     std::vector<matching::Match> best_;
+    StopPoll poll_;  // a long search ends early when its run is asked to stop
 };
 
 std::vector<matching::Match> CandidateIndex::top_k(std::u32string_view query, std::size_t k, double threshold) const {

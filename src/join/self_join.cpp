@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "common/stop.hpp"
 #include "matching/score_bound.hpp"
 #include "measures/trigram.hpp"
 #include "measures/weighted_score.hpp"
@@ -47,6 +48,7 @@ public:
         : texts_(texts), row_(row), threshold_(threshold), query_(text::decode_utf8(texts.key(row))), bound_(query_) {}
 
     void check(std::size_t partner, std::size_t shared, std::vector<Pair>& out) {
+        poll_(static_cast<std::int64_t>(texts_.length(partner)) + 1);
         text::decode_utf8(texts_.key(partner), candidate_);
         if (bound_.upper_bound(candidate_, shared) < threshold_) return;
         if (!scorer_) scorer_.emplace(query_);
@@ -67,6 +69,7 @@ private:
     std::optional<measures::WeightedScorer> scorer_;
     std::u32string candidate_;
     std::size_t scored_ = 0;
+    StopPoll poll_;  // a long probe ends early when its run is asked to stop
 };
 
 }  // namespace

@@ -2,7 +2,8 @@
 
 #include <chrono>
 
-#include "join/sliced_run.hpp"
+#include "common/stop.hpp"
+#include "join/pool_run.hpp"
 #include "python/py_ref.hpp"
 #include "python/python_error.hpp"
 
@@ -21,7 +22,7 @@ void run_released(std::size_t workers, std::size_t n, const std::function<void(s
     auto last_report = Clock::now();
     PyThreadState* released = nullptr;
     // Called with the lock released; takes it for the checks and gives it back.
-    const join::Tick tick = [&](std::size_t done) {
+    const pool::Tick tick = [&](std::size_t done) {
         PyEval_RestoreThread(released);
         released = nullptr;
         bool go_on = PyErr_CheckSignals() == 0;
@@ -35,16 +36,21 @@ void run_released(std::size_t workers, std::size_t n, const std::function<void(s
         released = PyEval_SaveThread();
         return go_on;
     };
-    bool finished = false;
+    bool stopped = false;
     released = PyEval_SaveThread();
     try {
-        finished = join::run_in_slices(join::pool_with(workers), n, body, tick);
+        // The frame's stop token asks the interpreter, which this thread may not do now.
+        const StopScope no_token(nullptr);
+        join::run_with_ticks(join::pool_with(workers), n, body, tick);
+    } catch (const Stopped&) {
+        stopped = true;
     } catch (...) {
         if (released) PyEval_RestoreThread(released);
         throw;
     }
     PyEval_RestoreThread(released);
-    if (!finished) throw python::PythonError::fetch();
+    // The tick that asked to stop left its exception pending.
+    if (stopped) throw python::PythonError::fetch();
 }
 
 }  // namespace pelgar::join_python

@@ -5,10 +5,12 @@
 #include <cstddef>
 #include <functional>
 
+#include "common/stop.hpp"
+
 namespace pelgar::join_python {
 
 // Runs body(i) for every i in [0, n) on a pool of `workers` threads with the interpreter
-// lock released. About every 30 ms the calling thread takes the lock back to let signal
+// lock released. About every 20 ms the calling thread takes the lock back to let signal
 // handlers run and to call progress(done, n) (at most ten times a second, and once at
 // the end). An exception from either stops the work and is thrown as PythonError.
 // progress may be null or None.
@@ -22,6 +24,8 @@ auto without_lock(Work&& work) {
         PyThreadState* state;
         ~Reacquire() { PyEval_RestoreThread(state); }
     } reacquire{PyEval_SaveThread()};
+    // The frame's stop token asks the interpreter, which this thread may not do now.
+    const StopScope no_token(nullptr);
     return work();
 }
 
