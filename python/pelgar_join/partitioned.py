@@ -30,11 +30,12 @@ def build_index(index_type, part, right_on, scorer):
     return index_type(keys(part[right_on]), scorer=scorer)
 
 
-def join_whole(left_part, shared, left_on, k, threshold, workers, how, suffixes, template):
+def join_whole(left_part, shared, left_on, k, threshold, workers, how, suffixes, template=None):
     """Join one left partition to the whole right table; `shared` is (its index, the table)."""
     index, right = shared
     matches = index.top_k(keys(left_part[left_on]), k, threshold=threshold, workers=workers)
-    return conform(assemble(left_part, right, *pairs(matches, how), suffixes), template)
+    result = assemble(left_part, right, *pairs(matches, how), suffixes)
+    return result if template is None else conform(result, template)
 
 
 def match_part(left_part, index, right_part, offset, left_on, k, threshold, workers):
