@@ -1,9 +1,19 @@
 """Progress reporting for the table layers: a tqdm bar behind the `progress(done, total)` protocol."""
 
 import contextlib
+import os
 import sys
 
 from ._extras import need
+
+
+def _width():
+    """Columns of the terminal on standard error; 80 where it does not tell (a new pseudo-terminal says 0)."""
+    try:
+        columns = os.get_terminal_size(sys.stderr.fileno()).columns
+    except (AttributeError, OSError, ValueError):
+        columns = 0
+    return columns or 80
 
 
 class _Bar:
@@ -18,7 +28,7 @@ class _Bar:
     def __call__(self, done, total):
         if self._bar is None:
             self._bar = self._tqdm(total=total, desc=self._description, unit=self._unit,
-                                   file=sys.stderr, dynamic_ncols=True)
+                                   file=sys.stderr, ncols=_width())
         self._bar.update(done - self._bar.n)
 
     def close(self):
