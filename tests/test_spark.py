@@ -4,7 +4,6 @@ in-process fuzzy_join on the collected tables."""
 import os
 import random
 import sys
-import warnings
 
 import pytest
 
@@ -16,7 +15,11 @@ import join_model  # noqa: E402
 
 join_model.install_if_absent(pj)
 
-pytestmark = pytest.mark.engines
+pytestmark = [
+    pytest.mark.engines,
+    pytest.mark.filterwarnings("ignore:PySpark does not yet fully support pandas"),
+    pytest.mark.filterwarnings("ignore:The copy keyword is deprecated"),
+]
 
 
 def texts(count, seed):
@@ -36,16 +39,20 @@ def spark():
     from pyspark.sql import SparkSession
 
     # executors run this interpreter, which has pelgar installed
+    before = os.environ.get("PYSPARK_PYTHON")
     os.environ["PYSPARK_PYTHON"] = sys.executable
-    warnings.filterwarnings("ignore", category=FutureWarning, module="pyspark")
     session = (SparkSession.builder.master("local[2]").appName("pelgar-join-tests")
                .config("spark.ui.enabled", "false").config("spark.sql.shuffle.partitions", "4")
                .getOrCreate())
     session.sparkContext.setLogLevel("ERROR")
-    if not hasattr(pj.Index, "__module__") or pj.Index.__module__ == "join_model":
+    if pj.Index is join_model.Index:
         session.sparkContext.addPyFile(join_model.__file__)
     yield session
     session.stop()
+    if before is None:
+        del os.environ["PYSPARK_PYTHON"]
+    else:
+        os.environ["PYSPARK_PYTHON"] = before
 
 
 def canonical(frame):
