@@ -25,8 +25,8 @@ TESTS = pathlib.Path(__file__).resolve().parent
 NATIVE = hasattr(pelgar_join, "Index")
 # until the native matching layer is built, the program runs on the brute-force model
 MODEL_MAIN = (
-    f"import sys; sys.path.insert(0, {str(TESTS)!r}); import join_model, pelgar_join; "
-    "join_model.install_if_absent(pelgar_join); from pelgar_join.cli import main; sys.exit(main())"
+    f"import sys; sys.path.insert(0, {str(TESTS)!r}); import join_standin, pelgar_join; "
+    "join_standin.install_if_absent(pelgar_join); from pelgar_join.cli import main; sys.exit(main())"
 )
 COMMAND = [sys.executable, "-m", "pelgar_join"] if NATIVE else [sys.executable, "-c", MODEL_MAIN]
 
@@ -179,9 +179,9 @@ def test_ctrl_c_stops_within_a_second_and_leaves_no_file(tmp_path):
 
 def test_interrupt_while_writing_removes_the_temporary_file(tmp_path, monkeypatch):
     from pelgar_join import cli
-    import join_model
+    import join_standin
 
-    join_model.install_if_absent(pelgar_join)
+    join_standin.install_if_absent(pelgar_join)
     pd.DataFrame({"name": ["a", "b"]}).to_csv(tmp_path / "in.csv", index=False)
 
     def half_written(self, path, *args, **kwargs):

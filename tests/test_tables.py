@@ -12,11 +12,11 @@ from hypothesis import given, settings, strategies as st  # noqa: E402
 
 import pelgar  # noqa: E402
 import pelgar_join as pj  # noqa: E402
-import join_model  # noqa: E402
+import join_standin  # noqa: E402
 
-join_model.install_if_absent(pj)
+join_standin.install_if_absent(pj)
 
-SCORE = join_model.SCORERS
+SCORE = join_standin.SCORERS
 
 
 def missing(value):

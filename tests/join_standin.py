@@ -1,4 +1,4 @@
-"""A plain, brute-force model of pelgar_join's Index, self_join and clusters.
+"""A plain, brute-force stand-in for pelgar_join's Index, self_join and clusters.
 
 Every score comes from pelgar's own pair functions, query first. It is slow and
 obviously right: tests compare the table, file and engine layers with it.
