@@ -7,6 +7,7 @@ import signal
 import sys
 import tempfile
 import threading
+from typing import Optional, Sequence
 
 from .tables import HOWS
 
@@ -250,7 +251,7 @@ def _stop_on_interrupt(output):
     signal.signal(signal.SIGINT, interrupted)
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run the command line; returns the exit status."""
     output = Output(None)
     try:

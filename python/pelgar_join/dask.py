@@ -1,9 +1,17 @@
 """fuzzy_join for Dask DataFrames: each left partition matched on the workers, the answer exactly
 that of fuzzy_join on the computed tables."""
 
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Optional, Sequence, Union
+
 from . import partitioned
 from ._extras import need
 from .tables import check_options, column, keys, native
+
+if TYPE_CHECKING:
+    import dask.dataframe
+    import pandas
 
 
 def _client():
@@ -27,8 +35,12 @@ def _share(payload):
     return future
 
 
-def fuzzy_join(left, right, left_on, right_on=None, *, k=1, threshold=0.0, scorer="combined",
-               how="inner", workers=None, suffixes=("_left", "_right"), broadcast=None):
+def fuzzy_join(left: Union[dask.dataframe.DataFrame, pandas.DataFrame],
+               right: Union[dask.dataframe.DataFrame, pandas.DataFrame], left_on: str,
+               right_on: Optional[str] = None, *, k: int = 1, threshold: float = 0.0,
+               scorer: str = "combined", how: str = "inner", workers: Optional[int] = None,
+               suffixes: Sequence[Optional[str]] = ("_left", "_right"),
+               broadcast: Optional[bool] = None) -> dask.dataframe.DataFrame:
     """pelgar_join.fuzzy_join with `left` a Dask DataFrame (or pandas) and `right` pandas or Dask.
 
     Returns a Dask DataFrame. `broadcast=None` ships a pandas or one-partition `right` whole to

@@ -1,11 +1,17 @@
 """fuzzy_join for Spark DataFrames: the matching runs on the executors, the answer exactly that of
 fuzzy_join on the collected tables."""
 
+from __future__ import annotations
+
 import heapq
+from typing import TYPE_CHECKING, Optional, Sequence
 
 from . import partitioned
 from ._extras import need
 from .tables import check_options, column, keys, native, result_names
+
+if TYPE_CHECKING:
+    import pyspark.sql
 
 
 def _schema(left, right, how, suffixes):
@@ -20,8 +26,11 @@ def _schema(left, right, how, suffixes):
     return types.StructType(fields)
 
 
-def fuzzy_join(left, right, left_on, right_on=None, *, k=1, threshold=0.0, scorer="combined",
-               how="inner", workers=None, suffixes=("_left", "_right"), broadcast=None):
+def fuzzy_join(left: pyspark.sql.DataFrame, right: pyspark.sql.DataFrame, left_on: str,
+               right_on: Optional[str] = None, *, k: int = 1, threshold: float = 0.0,
+               scorer: str = "combined", how: str = "inner", workers: Optional[int] = None,
+               suffixes: Sequence[Optional[str]] = ("_left", "_right"),
+               broadcast: Optional[bool] = None) -> pyspark.sql.DataFrame:
     """pelgar_join.fuzzy_join for Spark DataFrames; returns a Spark DataFrame.
 
     `broadcast=None` collects a one-partition `right` to the driver and broadcasts it with its

@@ -1,12 +1,19 @@
 """Fuzzy joins and deduplication of pandas tables on top of the native Index and clusters."""
 
+from __future__ import annotations
+
 import math
 import numbers
+from typing import TYPE_CHECKING, Callable, Optional, Sequence, Union
 
 from ._extras import need
 from ._progress import progress_callback
 
+if TYPE_CHECKING:
+    import pandas
+
 HOWS = ("inner", "left")
+Progress = Union[bool, None, Callable[[int, int], object]]
 
 
 def native():
@@ -96,8 +103,10 @@ def assemble(left, right, left_rows, right_rows, scores, suffixes):
     return result
 
 
-def fuzzy_join(left, right, left_on, right_on=None, *, k=1, threshold=0.0, scorer="combined",
-               how="inner", workers=None, progress=False, suffixes=("_left", "_right")):
+def fuzzy_join(left: pandas.DataFrame, right: pandas.DataFrame, left_on: str, right_on: Optional[str] = None,
+               *, k: int = 1, threshold: float = 0.0, scorer: str = "combined", how: str = "inner",
+               workers: Optional[int] = None, progress: Progress = False,
+               suffixes: Sequence[Optional[str]] = ("_left", "_right")) -> pandas.DataFrame:
     """Join each row of `left` to up to `k` rows of `right` whose key text scores best against its own.
 
     One row per (left row, matched right row), matches in rank order, in left row order; the
@@ -115,7 +124,8 @@ def fuzzy_join(left, right, left_on, right_on=None, *, k=1, threshold=0.0, score
     return assemble(left, right, *pairs(matches, how), suffixes)
 
 
-def dedupe(frame, on, threshold, *, scorer="combined", workers=None, progress=False):
+def dedupe(frame: pandas.DataFrame, on: str, threshold: float, *, scorer: str = "combined",
+           workers: Optional[int] = None, progress: Progress = False) -> pandas.Series:
     """For each row, the position of the first row of its cluster of similar `on` texts.
 
     A Series named "cluster", aligned with `frame`'s index; a row with a missing text is alone.
