@@ -26,6 +26,12 @@ def conform(result, template):
     return result.astype(widen) if widen else result
 
 
+def best(k, found):
+    """The k best of (global position, score, ...) entries from several right partitions: higher
+    score first, equal scores by lower position, exactly as one index over all of right ranks."""
+    return heapq.nsmallest(k, found, key=lambda entry: (-entry[1], entry[0]))
+
+
 def build_index(index_type, part, right_on, scorer):
     return index_type(keys(part[right_on]), scorer=scorer)
 
@@ -48,17 +54,12 @@ def match_part(left_part, index, right_part, offset, left_on, k, threshold, work
 
 
 def merge_parts(left_part, partials, k, how, suffixes, template):
-    """Join one left partition from its top-k lists in every right partition: the best k overall,
-    equal scores by lower global position, exactly as one index over the whole right table ranks."""
+    """Join one left partition from its top-k lists in every right partition."""
     import pandas as pd
 
     lists = [found for found, _ in partials]
-    rows = pd.concat([used for _, used in partials]) if partials else template.iloc[:0]
-    matches = [
-        heapq.nsmallest(k, (pair for part in lists for pair in part[row]),
-                        key=lambda pair: (-pair[1], pair[0]))
-        for row in range(len(left_part))
-    ]
+    rows = pd.concat([used for _, used in partials])
+    matches = [best(k, [pair for part in lists for pair in part[row]]) for row in range(len(left_part))]
     left_rows, right_positions, scores = pairs(matches, how)
     where = {position: row for row, position in enumerate(rows.index)}
     right_rows = [where.get(position, -1) for position in right_positions]

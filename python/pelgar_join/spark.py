@@ -3,7 +3,6 @@ fuzzy_join on the collected tables."""
 
 from __future__ import annotations
 
-import heapq
 from typing import TYPE_CHECKING, Optional, Sequence
 
 from . import partitioned
@@ -81,17 +80,16 @@ def _join_partitioned(left, right, left_on, right_on, k, threshold, scorer, work
         found = index.top_k(keys_of([row[left_position] for row, _ in left_rows]), k,
                             threshold=threshold, workers=workers)
         for (row, position), matches in zip(left_rows, found):
-            yield position, (tuple(row), [(score, positions[at], right_rows[at]) for at, score in matches])
+            yield position, (tuple(row), [(positions[at], score, right_rows[at]) for at, score in matches])
 
     def merge(a, b):
-        best = heapq.nsmallest(k, a[1] + b[1], key=lambda match: (-match[0], match[1]))
-        return a[0], best
+        return a[0], partitioned.best(k, a[1] + b[1])
 
     def rows_out(item):
         row, matches = item[1]
         if not matches and how == "left":
             yield row + (None,) * width + (None,)
-        for score, _, right_row in sorted(matches, key=lambda match: (-match[0], match[1])):
+        for _, score, right_row in partitioned.best(k, matches):
             yield row + right_row + (score,)
 
     indexes = right.rdd.zipWithIndex().mapPartitions(index_part)
@@ -100,6 +98,8 @@ def _join_partitioned(left, right, left_on, right_on, k, threshold, scorer, work
     return left.sparkSession.createDataFrame(joined, schema)
 
 
-def keys_of(texts):
-    """Missing texts as None: Spark gives None already, this also catches float NaN."""
-    return [None if text != text else text for text in texts]
+def keys_of(values):
+    """Key texts of Spark rows, missing ones (None, NaN) as None."""
+    import pandas as pd
+
+    return keys(pd.Series(values, dtype=object))
