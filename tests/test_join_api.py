@@ -25,7 +25,7 @@ def slow_texts(count):
 
 
 def test_namespaces():
-    assert pj.__all__ == ["Index", "self_join", "clusters"]
+    assert pj.__all__ == ["Index", "self_join", "clusters", "fuzzy_join", "dedupe"]
     assert len(pelgar.__all__) == 9 and not any("join" in name or name == "Index" for name in dir(pelgar))
 
 
