@@ -17,7 +17,19 @@ public:
 
     double upper_bound(std::u32string_view candidate);
 
+    // The same, for a candidate known to share at most `shared_trigrams` trigrams with the
+    // query (a multiset count); tighter wherever that count is small.
+    double upper_bound(std::u32string_view candidate, std::size_t shared_trigrams);
+
+    // An upper bound over every pair of strings of n and m characters that share at most
+    // `shared_trigrams` trigrams, in either order. For no shared trigrams, or any number,
+    // it never increases as m moves away from n.
+    static double length_bound(std::size_t n, std::size_t m, std::size_t shared_trigrams);
+
 private:
+    double bound_with_trigram_term(std::u32string_view candidate, double trigram_term,
+                                   std::size_t shared_trigrams);
+
     bool in_query(char32_t c) const {
         return c >= 256 || ((low_present_[c >> 6] >> (c & 63)) & 1) != 0;
     }

@@ -18,6 +18,7 @@ public:
 
     std::size_t size() const noexcept { return ends_.size(); }
     bool empty() const noexcept { return ends_.empty(); }
+    std::size_t memory_bytes() const noexcept { return bytes_.capacity() + ends_.capacity() * sizeof(std::size_t); }
     std::string_view operator[](std::size_t i) const noexcept {
         const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
         return std::string_view(bytes_).substr(begin, ends_[i] - begin);

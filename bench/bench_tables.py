@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""The table, file and engine layers of pelgar_join against the matching they wrap.
+
+    pip install ".[join,dask]" rapidfuzz
+    python bench/bench_tables.py [--quick] [--skip-dask] [--output FILE]
+
+T1: fuzzy_join against Index + top_k on the same texts (target: at most 1.15 times).
+T2: the pelgar-join command line on the same data as CSV files: its total time, and the
+    shares of reading, matching and writing (the three steps timed alone in this process).
+T3: pelgar_join.dask.fuzzy_join on a local cluster of two worker processes against the
+    in-process fuzzy_join: both times and the overhead.
+P1: a peer for scale: rapidfuzz's process.extractOne per left row with fuzz.WRatio, on a
+    slice of the left rows, scaled to all of them (another score: a reference, not a target).
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import names  # noqa: E402
+import pandas as pd  # noqa: E402
+
+import pelgar_join as pj  # noqa: E402
+
+SIZES = {"full": {"left": 20_000, "right": 100_000, "peer_rows": 200},
+         "quick": {"left": 2_000, "right": 10_000, "peer_rows": 100}}
+T1_TARGET = 1.15
+
+
+def tables(size):
+    right_names = names.names(size["right"], seed=21)
+    left_names = names.queries(right_names, size["left"], seed=22)
+    right = pd.DataFrame({"name": right_names, "id": range(len(right_names))})
+    left = pd.DataFrame({"name": left_names, "ref": [f"q{i}" for i in range(len(left_names))]})
+    return left, right
+
+
+def timed(fn):
+    start = time.perf_counter()
+    value = fn()
+    return time.perf_counter() - start, value
+
+
+def bench_join(left, right, repeat):
+    def native():
+        return pj.Index(right["name"].tolist()).top_k(left["name"].tolist(), 1)
+
+    # taking turns, so that a change of machine load hits both alike
+    top_k_runs, join_runs = [], []
+    for _ in range(repeat):
+        top_k_runs.append(timed(native)[0])
+        seconds, joined = timed(lambda: pj.fuzzy_join(left, right, "name"))
+        join_runs.append(seconds)
+    top_k_seconds, join_seconds = statistics.median(top_k_runs), statistics.median(join_runs)
+    return {"index_top_k_s": top_k_seconds, "fuzzy_join_s": join_seconds,
+            "ratio": join_seconds / top_k_seconds, "target": T1_TARGET,
+            "met": join_seconds / top_k_seconds <= T1_TARGET, "rows": len(joined),
+            "samples": {"index_top_k_s": top_k_runs, "fuzzy_join_s": join_runs}}
+
+
+def bench_cli(left, right):
+    from pelgar_join import cli, tables as layer
+
+    with tempfile.TemporaryDirectory() as folder:
+        left_path, right_path = os.path.join(folder, "left.csv"), os.path.join(folder, "right.csv")
+        out_path = os.path.join(folder, "out.csv")
+        left.to_csv(left_path, index=False)
+        right.to_csv(right_path, index=False)
+        command = [sys.executable, "-m", "pelgar_join", left_path, right_path, "--left-on", "name",
+                   "-o", out_path, "--no-progress"]
+        total, done = timed(lambda: subprocess.run(command, capture_output=True, text=True))
+        if done.returncode != 0:
+            raise SystemExit(f"pelgar-join failed: {done.stderr}")
+        read_s, frames = timed(lambda: (cli.read_table(left_path), cli.read_table(right_path)))
+        match_s, joined = timed(lambda: layer.fuzzy_join(*frames, "name"))
+        write_s, _ = timed(lambda: cli.Output(out_path).write(joined))
+    steps = read_s + match_s + write_s
+    return {"command_s": total, "read_s": read_s, "match_s": match_s, "write_s": write_s,
+            "shares": {"read": read_s / steps, "match": match_s / steps, "write": write_s / steps},
+            "start_and_other_s": total - steps}
+
+
+def bench_dask(left, right):
+    import dask.dataframe as dd
+    from distributed import Client, LocalCluster
+
+    in_process, _ = timed(lambda: pj.fuzzy_join(left, right, "name"))
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            Client(cluster):
+        frame = dd.from_pandas(left, npartitions=8)
+        timed(lambda: pj.dask.fuzzy_join(frame.head(10, compute=False), right, "name").compute())  # warm workers
+        broadcast, _ = timed(lambda: pj.dask.fuzzy_join(frame, right, "name").compute())
+        parts = dd.from_pandas(right, npartitions=2)
+        partitioned, _ = timed(lambda: pj.dask.fuzzy_join(frame, parts, "name", broadcast=False).compute())
+    return {"in_process_s": in_process, "dask_broadcast_s": broadcast, "dask_partitioned_s": partitioned,
+            "overhead_broadcast": broadcast / in_process - 1, "overhead_partitioned": partitioned / in_process - 1}
+
+
+def bench_peer(left, right, rows):
+    try:
+        from rapidfuzz import fuzz, process
+    except ImportError:
+        return {"note": "rapidfuzz not installed"}
+    queries, choices = left["name"].tolist()[:rows], right["name"].tolist()
+    seconds, _ = timed(lambda: [process.extractOne(query, choices, scorer=fuzz.WRatio) for query in queries])
+    scaled = seconds * len(left) / rows
+    return {"rapidfuzz_extractone_s_scaled": scaled, "rows_timed": rows}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help="a tenth of the sizes")
+    parser.add_argument("--skip-dask", action="store_true")
+    parser.add_argument("--repeat", type=int, default=3, help="runs of T1, whose medians are compared")
+    parser.add_argument("--output", default=os.path.join(HERE, "results-tables.json"))
+    args = parser.parse_args()
+    size = SIZES["quick" if args.quick else "full"]
+    left, right = tables(size)
+    results = {"sizes": size, "load": os.getloadavg(), "cpus": os.cpu_count()}
+    results["T1"] = bench_join(left, right, args.repeat)
+    results["T2"] = bench_cli(left, right)
+    if not args.skip_dask:
+        results["T3"] = bench_dask(left, right)
+    results["P1"] = bench_peer(left, right, size["peer_rows"])
+    if "rapidfuzz_extractone_s_scaled" in results["P1"]:
+        results["P1"]["fuzzy_join_over_peer"] = results["T1"]["fuzzy_join_s"] / results["P1"]["rapidfuzz_extractone_s_scaled"]
+    results["load_after"] = os.getloadavg()
+    print(json.dumps(results, indent=2))
+    with open(args.output, "w", encoding="utf-8") as handle:
+        json.dump(results, handle, indent=2)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,96 @@
+"""fuzzy_join for Dask DataFrames: each left partition matched on the workers, the answer exactly
+that of fuzzy_join on the computed tables."""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Optional, Sequence, Union
+
+from . import partitioned
+from ._extras import need
+from .tables import check_options, column, keys, native
+
+if TYPE_CHECKING:
+    import dask.dataframe
+    import pandas
+
+
+def _client():
+    """The dask.distributed client in use, if any."""
+    try:
+        from distributed import get_client
+
+        return get_client()
+    except (ImportError, ValueError):
+        return None
+
+
+def _share(payload):
+    """`payload` as a graph argument that reaches each worker once, not once per task."""
+    import dask
+
+    client = _client()
+    if client is None:
+        return dask.delayed(payload, pure=True)
+    [future] = client.scatter([payload], broadcast=True, hash=False)
+    return future
+
+
+def fuzzy_join(left: Union[dask.dataframe.DataFrame, pandas.DataFrame],
+               right: Union[dask.dataframe.DataFrame, pandas.DataFrame], left_on: str,
+               right_on: Optional[str] = None, *, k: int = 1, threshold: float = 0.0,
+               scorer: str = "combined", how: str = "inner", workers: Optional[int] = None,
+               suffixes: Sequence[Optional[str]] = ("_left", "_right"),
+               broadcast: Optional[bool] = None) -> dask.dataframe.DataFrame:
+    """pelgar_join.fuzzy_join with `left` a Dask DataFrame (or pandas) and `right` pandas or Dask.
+
+    Returns a Dask DataFrame. `broadcast=None` ships a pandas or one-partition `right` whole to
+    every worker; `False` matches against each right partition and merges the top-k lists
+    exactly (ties by global right position); `True` computes `right` and ships it whole.
+    """
+    dd = need("dask.dataframe", "dask")
+    pd = need("pandas", "join")
+    check_options(k, how, suffixes)
+    right_on = left_on if right_on is None else right_on
+    if isinstance(left, pd.DataFrame):
+        left = dd.from_pandas(left, npartitions=1)
+    right_meta = right if isinstance(right, pd.DataFrame) else right._meta
+    column(left._meta, left_on, "left")
+    column(right_meta, right_on, "right")
+    template = partitioned.empty_result(left._meta, right_meta, how, suffixes)
+    Index = native().Index
+    if broadcast is None:
+        broadcast = isinstance(right, pd.DataFrame) or right.npartitions == 1
+    if broadcast:
+        table = right if isinstance(right, pd.DataFrame) else right.compute()
+        shared = _share((Index(keys(table[right_on]), scorer=scorer), table))
+        return left.map_partitions(partitioned.join_whole, shared, left_on, k, threshold, workers,
+                                   how, suffixes, template, meta=template, enforce_metadata=False)
+    if isinstance(right, pd.DataFrame):
+        right = dd.from_pandas(right, npartitions=1)
+    return _join_partitioned(left, right, Index, left_on, right_on, k, threshold, scorer, workers,
+                             how, suffixes, template)
+
+
+def _join_partitioned(left, right, Index, left_on, right_on, k, threshold, scorer, workers, how,
+                      suffixes, template):
+    import dask
+    import dask.dataframe as dd
+    from dask import delayed
+
+    # global positions of right rows: partition offsets from the partition lengths
+    offsets, total = [], 0
+    for length in right.map_partitions(len).compute():
+        offsets.append(total)
+        total += int(length)
+    right_parts = right.to_delayed()
+    indexes = [delayed(partitioned.build_index)(Index, part, right_on, scorer) for part in right_parts]
+    outputs = []
+    for left_part in left.to_delayed():
+        partials = [
+            delayed(partitioned.match_part)(left_part, index, part, offset, left_on, k, threshold, workers)
+            for index, part, offset in zip(indexes, right_parts, offsets)
+        ]
+        outputs.append(delayed(partitioned.merge_parts)(left_part, partials, k, how, suffixes, template))
+    # the right rows arrive as they are: no text conversion of object columns such as widened bools
+    with dask.config.set({"dataframe.convert-string": False}):
+        return dd.from_delayed(outputs, meta=template, verify_meta=False)

@@ -1,0 +1,105 @@
+"""fuzzy_join for Spark DataFrames: the matching runs on the executors, the answer exactly that of
+fuzzy_join on the collected tables."""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Optional, Sequence
+
+from . import partitioned
+from ._extras import need
+from .tables import check_options, column, keys, native, result_names
+
+if TYPE_CHECKING:
+    import pyspark.sql
+
+
+def _schema(left, right, how, suffixes):
+    """The joined table's Spark schema: left's fields, right's (nullable in a left join), score."""
+    types = need("pyspark.sql.types", "spark")
+    left_names, right_names = result_names(left.columns, right.columns, suffixes)
+    fields = [types.StructField(name, field.dataType, field.nullable)
+              for name, field in zip(left_names, left.schema.fields)]
+    fields += [types.StructField(name, field.dataType, field.nullable or how == "left")
+               for name, field in zip(right_names, right.schema.fields)]
+    fields.append(types.StructField("score", types.DoubleType(), how == "left"))
+    return types.StructType(fields)
+
+
+def fuzzy_join(left: pyspark.sql.DataFrame, right: pyspark.sql.DataFrame, left_on: str,
+               right_on: Optional[str] = None, *, k: int = 1, threshold: float = 0.0,
+               scorer: str = "combined", how: str = "inner", workers: Optional[int] = None,
+               suffixes: Sequence[Optional[str]] = ("_left", "_right"),
+               broadcast: Optional[bool] = None) -> pyspark.sql.DataFrame:
+    """pelgar_join.fuzzy_join for Spark DataFrames; returns a Spark DataFrame.
+
+    `broadcast=None` collects a one-partition `right` to the driver and broadcasts it with its
+    index to every executor; `False` matches each left partition against each right partition
+    and merges the top-k lists exactly (ties by global right position); `True` always broadcasts.
+    """
+    need("pyspark", "spark")
+    need("pandas", "join")
+    check_options(k, how, suffixes)
+    right_on = left_on if right_on is None else right_on
+    column(left, left_on, "left")
+    column(right, right_on, "right")
+    schema = _schema(left, right, how, suffixes)
+    if broadcast is None:
+        broadcast = right.rdd.getNumPartitions() == 1
+    if broadcast:
+        return _join_broadcast(left, right, left_on, right_on, k, threshold, scorer, workers, how,
+                               suffixes, schema)
+    return _join_partitioned(left, right, left_on, right_on, k, threshold, scorer, workers, how, schema)
+
+
+def _join_broadcast(left, right, left_on, right_on, k, threshold, scorer, workers, how, suffixes, schema):
+    table = right.toPandas()
+    shared = left.sparkSession.sparkContext.broadcast(
+        (native().Index(keys(table[right_on]), scorer=scorer), table))
+
+    def join_batches(batches):
+        for batch in batches:
+            yield partitioned.join_whole(batch, shared.value, left_on, k, threshold, workers, how, suffixes)
+
+    return left.mapInPandas(join_batches, schema)
+
+
+def _join_partitioned(left, right, left_on, right_on, k, threshold, scorer, workers, how, schema):
+    Index = native().Index
+    left_position = left.columns.index(left_on)
+    right_position = right.columns.index(right_on)
+    width = len(right.columns)
+
+    def index_part(rows):
+        rows = list(rows)
+        texts = [row[right_position] for row, _ in rows]
+        return [(Index(keys_of(texts), scorer=scorer), [tuple(row) for row, _ in rows],
+                 [position for _, position in rows])]
+
+    def match(pair):
+        left_rows, (index, right_rows, positions) = pair
+        found = index.top_k(keys_of([row[left_position] for row, _ in left_rows]), k,
+                            threshold=threshold, workers=workers)
+        for (row, position), matches in zip(left_rows, found):
+            yield position, (tuple(row), [(positions[at], score, right_rows[at]) for at, score in matches])
+
+    def merge(a, b):
+        return a[0], partitioned.best(k, a[1] + b[1])
+
+    def rows_out(item):
+        row, matches = item[1]
+        if not matches and how == "left":
+            yield row + (None,) * width + (None,)
+        for _, score, right_row in partitioned.best(k, matches):
+            yield row + right_row + (score,)
+
+    indexes = right.rdd.zipWithIndex().mapPartitions(index_part)
+    matched = left.rdd.zipWithIndex().glom().cartesian(indexes).flatMap(match)
+    joined = matched.reduceByKey(merge).flatMap(rows_out)
+    return left.sparkSession.createDataFrame(joined, schema)
+
+
+def keys_of(values):
+    """Key texts of Spark rows, missing ones (None, NaN) as None."""
+    import pandas as pd
+
+    return keys(pd.Series(values, dtype=object))

@@ -1,0 +1,137 @@
+"""Fuzzy joins and deduplication of pandas tables on top of the native Index and clusters."""
+
+from __future__ import annotations
+
+import math
+import numbers
+from typing import TYPE_CHECKING, Callable, Optional, Sequence, Union
+
+from ._extras import need
+from ._progress import progress_callback
+
+if TYPE_CHECKING:
+    import pandas
+
+HOWS = ("inner", "left")
+Progress = Union[bool, None, Callable[[int, int], object]]
+
+
+def native():
+    """The package itself, whose Index and clusters do the matching."""
+    import pelgar_join
+
+    return pelgar_join
+
+
+def check_options(k, how, suffixes):
+    """Reject options the join cannot honour, before any work is done."""
+    if isinstance(k, bool) or not isinstance(k, numbers.Integral):
+        raise TypeError(f"k must be an int, not {type(k).__name__}")
+    if k < 1:
+        raise ValueError(f"k must be at least 1, not {k}")
+    if how not in HOWS:
+        raise ValueError(f"how must be 'inner' or 'left', not {how!r}")
+    if not isinstance(suffixes, (tuple, list)) or len(suffixes) != 2:
+        raise ValueError("suffixes must be a pair of strings, like ('_left', '_right')")
+
+
+def column(frame, name, frame_name):
+    """The column `name` of `frame`, or KeyError naming both."""
+    if name not in frame.columns:
+        raise KeyError(f"column {name!r} not in {frame_name}")
+    return frame[name]
+
+
+def keys(series):
+    """The texts of a key column as a list, None for every missing value (None, NaN, NA, NaT)."""
+    values = series.tolist()
+    missing = series.isna().tolist()
+    return [None if gone else value for value, gone in zip(values, missing)]
+
+
+def result_names(left_columns, right_columns, suffixes):
+    """Output column names: left's, then right's, suffixed on a clash as pandas.merge does, then score."""
+    clash = set(left_columns) & set(right_columns)
+
+    def rename(name, suffix):
+        return f"{name}{suffix}" if name in clash and suffix else name
+
+    left_names = [rename(name, suffixes[0]) for name in left_columns]
+    right_names = [rename(name, suffixes[1]) for name in right_columns]
+    names = left_names + right_names + ["score"]
+    seen = set()
+    for name in names:
+        if name in seen:
+            raise ValueError(f"the joined table would have two columns named {name!r}; "
+                             "rename one or choose other suffixes")
+        seen.add(name)
+    return left_names, right_names
+
+
+def pairs(matches, how):
+    """Row positions and scores of the output: (left rows, right rows with -1 for none, scores)."""
+    left_rows, right_rows, scores = [], [], []
+    for row, found in enumerate(matches):
+        if found:
+            for position, score in found:
+                left_rows.append(row)
+                right_rows.append(position)
+                scores.append(score)
+        elif how == "left":
+            left_rows.append(row)
+            right_rows.append(-1)
+            scores.append(math.nan)
+    return left_rows, right_rows, scores
+
+
+def assemble(left, right, left_rows, right_rows, scores, suffixes):
+    """The joined table: rows of `left` and `right` by position (-1: a missing right row), then score."""
+    pd = need("pandas", "join")
+    left_names, right_names = result_names(list(left.columns), list(right.columns), suffixes)
+    left_part = left.iloc[left_rows]
+    left_part.index = pd.RangeIndex(len(left_rows))
+    left_part.columns = left_names
+    if -1 in right_rows:
+        # reindex gives a missing row for -1 and widens dtypes as a left merge does
+        right_part = right.reset_index(drop=True).reindex(right_rows)
+    else:
+        right_part = right.iloc[right_rows]
+    right_part.index = pd.RangeIndex(len(right_rows))
+    right_part.columns = right_names
+    result = pd.concat([left_part, right_part], axis=1)
+    result["score"] = pd.Series(scores, index=result.index, dtype="float64")
+    return result
+
+
+def fuzzy_join(left: pandas.DataFrame, right: pandas.DataFrame, left_on: str, right_on: Optional[str] = None,
+               *, k: int = 1, threshold: float = 0.0, scorer: str = "combined", how: str = "inner",
+               workers: Optional[int] = None, progress: Progress = False,
+               suffixes: Sequence[Optional[str]] = ("_left", "_right")) -> pandas.DataFrame:
+    """Join each row of `left` to up to `k` rows of `right` whose key text scores best against its own.
+
+    One row per (left row, matched right row), matches in rank order, in left row order; the
+    columns of `left`, then those of `right` (clashing names suffixed), then `score`.
+    `how="left"` keeps unmatched left rows once, with missing values on the right.
+    """
+    need("pandas", "join")
+    check_options(k, how, suffixes)
+    right_on = left_on if right_on is None else right_on
+    left_keys = keys(column(left, left_on, "left"))
+    right_keys = keys(column(right, right_on, "right"))
+    index = native().Index(right_keys, scorer=scorer)
+    with progress_callback(progress) as report:
+        matches = index.top_k(left_keys, k, threshold=threshold, workers=workers, progress=report)
+    return assemble(left, right, *pairs(matches, how), suffixes)
+
+
+def dedupe(frame: pandas.DataFrame, on: str, threshold: float, *, scorer: str = "combined",
+           workers: Optional[int] = None, progress: Progress = False) -> pandas.Series:
+    """For each row, the position of the first row of its cluster of similar `on` texts.
+
+    A Series named "cluster", aligned with `frame`'s index; a row with a missing text is alone.
+    """
+    pd = need("pandas", "join")
+    texts = keys(column(frame, on, "frame"))
+    with progress_callback(progress, description="clustering", unit=" rows") as report:
+        labels = native().clusters(texts, threshold, scorer=scorer, workers=workers, progress=report)
+    return pd.Series(labels, index=frame.index, name="cluster", dtype="int64")

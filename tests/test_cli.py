@@ -1,0 +1,233 @@
+"""pelgar-join run as a user runs it: in a subprocess, on real files."""
+
+import fcntl
+import os
+import pathlib
+import pty
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import termios
+import time
+
+import pytest
+
+pd = pytest.importorskip("pandas")
+pytest.importorskip("pyarrow")
+
+import pelgar  # noqa: E402
+import pelgar_join  # noqa: E402
+import join_standin  # noqa: E402
+
+TESTS = pathlib.Path(__file__).resolve().parent
+NATIVE = getattr(pelgar_join, "Index", join_standin.Index) is not join_standin.Index
+# until the native matching layer is built, the program runs on the brute-force model
+MODEL_MAIN = (
+    f"import sys; sys.path.insert(0, {str(TESTS)!r}); import join_standin, pelgar_join; "
+    "join_standin.install_if_absent(pelgar_join); from pelgar_join.cli import main; sys.exit(main())"
+)
+COMMAND = [sys.executable, "-m", "pelgar_join"] if NATIVE else [sys.executable, "-c", MODEL_MAIN]
+
+
+def run(*args, cwd, **options):
+    return subprocess.run([*COMMAND, *map(str, args)], cwd=cwd, capture_output=True, text=True,
+                          timeout=120, **options)
+
+
+@pytest.fixture
+def files(tmp_path):
+    left = pd.DataFrame({"name": ["Jon Smith", "Mary", "", "Zoë"], "code": ["007", "NA", "1", "2"]})
+    right = pd.DataFrame({"name": ["John Smith", "Marie", "Zoe"], "code": ["10", "20", "30"]})
+    left.to_csv(tmp_path / "left.csv", index=False)
+    right.to_csv(tmp_path / "right.tsv", sep="\t", index=False)
+    right.to_parquet(tmp_path / "right.parquet", index=False)
+    return tmp_path
+
+
+def expected_join(k=1):
+    rows = []
+    for name, code in [("Jon Smith", "007"), ("Mary", "NA"), ("Zoë", "2")]:
+        scored = sorted(((-pelgar.combined_score(name, other), position, other, ocode)
+                         for position, (other, ocode) in enumerate([("John Smith", "10"), ("Marie", "20"), ("Zoe", "30")])))
+        rows += [(name, code, other, ocode, -negative) for negative, _, other, ocode in scored[:k]]
+    return rows
+
+
+def read_rows(path, **options):
+    frame = pd.read_csv(path, dtype={"code_left": str, "code_right": str, "code": str},
+                        keep_default_na=False, na_values=[""], **options) \
+        if path.suffix != ".parquet" else pd.read_parquet(path)
+    return [tuple(row) for row in frame.itertuples(index=False)]
+
+
+@pytest.mark.parametrize("right_name", ["right.tsv", "right.parquet"])
+@pytest.mark.parametrize("out_name", ["out.csv", "out.tsv", "out.parquet"])
+def test_each_format_in_and_out(files, right_name, out_name):
+    done = run("left.csv", right_name, "--left-on", "name", "-k", "2", "-o", out_name, cwd=files)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == "" and done.stderr == ""
+    options = {"sep": "\t"} if out_name.endswith(".tsv") else {}
+    # text cells come back as written ("007", "NA"), scores to the last bit
+    assert read_rows(files / out_name, **options) == expected_join(k=2)
+    assert sorted(p.name for p in files.iterdir()) == sorted(["left.csv", "right.tsv", "right.parquet", out_name])
+
+
+def test_standard_output_left_join_and_right_on(files):
+    (files / "other.csv").write_text("full\nMarie\n", encoding="utf-8")
+    done = run("left.csv", "other.csv", "--left-on", "name", "--right-on", "full", "--how", "left",
+               "--threshold", "0.6", "--scorer", "token_set", "--no-progress", cwd=files)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == [
+        "name,code,full,score",
+        "Jon Smith,007,,",
+        f"Mary,NA,Marie,{pelgar.token_set_ratio('Mary', 'Marie')!r}",
+        ",1,,",
+        "Zoë,2,,",
+    ]
+
+
+def test_dedupe(files):
+    (files / "names.csv").write_text("name,n\nAnn Lee,1\nann lee,2\nBob,3\n,4\nAnn Leé,5\n", encoding="utf-8")
+    done = run("--dedupe", "names.csv", "--on", "name", "--threshold", "0.9", "-o", "out.csv", cwd=files)
+    assert done.returncode == 0, done.stderr
+    assert (files / "out.csv").read_text(encoding="utf-8").splitlines() == [
+        "name,n,cluster", "Ann Lee,1,0", "ann lee,2,0", "Bob,3,2", ",4,3", "Ann Leé,5,0"]
+
+
+@pytest.mark.parametrize("args, message", [
+    (["nope.csv", "right.tsv", "--left-on", "name"], "nope.csv: no such file"),
+    (["left.csv", "right.tsv", "--left-on", "nom"], "left.csv: no column 'nom'"),
+    (["left.csv", "right.tsv", "--left-on", "name", "--right-on", "x"], "right.tsv: no column 'x'"),
+    (["left.csv", "right.xlsx", "--left-on", "name"], "right.xlsx: unknown format '.xlsx'"),
+    (["left.csv", "right.tsv", "--left-on", "name", "-o", "out.json"], "out.json: unknown format '.json'"),
+    (["left.csv", "right.tsv", "--left-on", "name", "--scorer", "cosine"], "argument --scorer: invalid choice: 'cosine'"),
+    (["left.csv", "right.tsv", "--left-on", "name", "-k", "two"], "argument -k: expected a whole number of 1 or more, not 'two'"),
+    (["left.csv", "right.tsv", "--left-on", "name", "-k", "0"], "argument -k: expected a whole number"),
+    (["left.csv", "right.tsv", "--left-on", "name", "--threshold", "1.5"], "argument --threshold: expected a number from 0 to 1, not '1.5'"),
+    (["left.csv", "right.tsv", "--left-on", "name", "--workers", "-1"], "argument --workers: expected a whole number"),
+    (["left.csv", "right.tsv", "--left-on", "name", "--how", "outer"], "argument --how: invalid choice: 'outer'"),
+    (["left.csv", "right.tsv"], "--left-on COL is needed"),
+    (["left.csv"], "two files are needed"),
+    (["--dedupe", "left.csv", "--on", "name"], "--dedupe needs --threshold T"),
+    (["--dedupe", "left.csv", "--threshold", "0.5"], "--dedupe needs --on COL"),
+    (["latin1.csv", "right.tsv", "--left-on", "name"], "latin1.csv: not UTF-8 text"),
+    (["empty.csv", "right.tsv", "--left-on", "name"], "empty.csv: empty file"),
+    (["left.csv", "fake.parquet", "--left-on", "name"], "fake.parquet: not readable as Parquet"),
+    (["left.csv", "numbers.parquet", "--left-on", "name"], "numbers.parquet: column 'name' holds int"),
+    (["left.csv", "right.tsv", "--left-on", "name", "-o", "no/such/dir/out.csv"], "no/such/dir/out.csv: cannot write"),
+])
+def test_user_errors_say_one_line_and_exit_2(files, args, message):
+    (files / "latin1.csv").write_bytes("name\nZo\u00eb\n".encode("latin-1"))
+    (files / "empty.csv").write_bytes(b"")
+    (files / "fake.parquet").write_text("name\nx\n")
+    pd.DataFrame({"name": [1, 2]}).to_parquet(files / "numbers.parquet")
+    done = run(*args, cwd=files)
+    assert done.returncode == 2
+    assert done.stdout == ""
+    assert done.stderr.startswith(f"pelgar-join: error: {message}"), done.stderr
+    assert done.stderr.count("\n") == 1 and "Traceback" not in done.stderr
+
+
+def test_help_explains_every_option_with_examples(files):
+    done = run("--help", cwd=files)
+    assert done.returncode == 0 and done.stderr == ""
+    for option in ["--left-on", "--right-on", "-k N", "--threshold", "--scorer", "--how", "--workers",
+                   "-o OUT", "--no-progress", "--dedupe", "--on"]:
+        assert option in done.stdout
+    assert "examples:" in done.stdout and "pelgar-join --dedupe contacts.csv" in done.stdout
+
+
+def test_console_script_and_module_are_the_same_program(files):
+    script = shutil.which("pelgar-join", path=os.path.dirname(sys.executable))
+    assert script is not None
+    by_script = subprocess.run([script, "--help"], capture_output=True, text=True, timeout=60)
+    by_module = subprocess.run([sys.executable, "-m", "pelgar_join", "--help"], capture_output=True,
+                               text=True, timeout=60)
+    assert by_script.returncode == by_module.returncode == 0
+    assert by_script.stdout == by_module.stdout
+
+
+def big_files(folder):
+    """Inputs whose matching takes many seconds."""
+    rows = 3000 if NATIVE else 1000
+    candidates = 200_000 if NATIVE else 5000
+    words = ["alpha", "beta", "gamma", "delta", "epsilon", "zeta", "theta", "kappa"]
+    texts = [f"{words[i % 8]} {words[(i // 8) % 8]} {i}" for i in range(candidates)]
+    pd.DataFrame({"name": texts[:rows]}).to_csv(folder / "left.csv", index=False)
+    pd.DataFrame({"name": texts}).to_csv(folder / "right.csv", index=False)
+
+
+def test_ctrl_c_stops_within_a_second_and_leaves_no_file(tmp_path):
+    big_files(tmp_path)
+    process = subprocess.Popen([*COMMAND, "left.csv", "right.csv", "--left-on", "name", "-o", "out.csv"],
+                               cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(4)
+    assert process.poll() is None, process.communicate()
+    sent = time.monotonic()
+    process.send_signal(signal.SIGINT)
+    try:
+        _, err = process.communicate(timeout=30)
+    finally:
+        process.kill()
+    assert time.monotonic() - sent < 1.5  # a second, with room for a loaded machine
+    assert process.returncode == 130
+    assert err.strip().splitlines()[-1] == "pelgar-join: interrupted" and "Traceback" not in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["left.csv", "right.csv"]
+
+
+def test_interrupt_while_writing_removes_the_temporary_file(tmp_path, monkeypatch):
+    from pelgar_join import cli
+
+    join_standin.install_if_absent(pelgar_join)
+    pd.DataFrame({"name": ["a", "b"]}).to_csv(tmp_path / "in.csv", index=False)
+
+    def half_written(self, path, *args, **kwargs):
+        pathlib.Path(path).write_text("name,n")
+        raise KeyboardInterrupt
+
+    monkeypatch.setattr(pd.DataFrame, "to_csv", half_written)
+    monkeypatch.chdir(tmp_path)
+    try:
+        status = cli.main(["in.csv", "in.csv", "--left-on", "name", "-o", "out.csv"])
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+    assert status == 130
+    assert [p.name for p in tmp_path.iterdir()] == ["in.csv"]
+
+
+def read_terminal(command, cwd):
+    """Run `command` with standard error on a pseudo-terminal; returns (status, what it showed)."""
+    leader, follower = pty.openpty()
+    fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
+    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=follower)
+    os.close(follower)
+    shown = b""
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([leader], [], [], 1)
+        if ready:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+        elif process.poll() is not None:
+            break
+    os.close(leader)
+    return process.wait(timeout=30), shown.decode("utf-8", "replace")
+
+
+def test_progress_bar_on_a_terminal_only(files):
+    status, shown = read_terminal([*COMMAND, "left.csv", "right.tsv", "--left-on", "name", "-o", "out.csv"], files)
+    assert status == 0
+    assert "4/4" in shown and "queries/s" in shown and "100%" in shown
+    status, shown = read_terminal([*COMMAND, "left.csv", "right.tsv", "--left-on", "name", "-o", "out.csv",
+                                   "--no-progress"], files)
+    assert status == 0 and shown == ""
+    # not a terminal: nothing on standard error
+    assert run("left.csv", "right.tsv", "--left-on", "name", "-o", "out.csv", cwd=files).stderr == ""

@@ -1,0 +1,106 @@
+"""pelgar_join.spark.fuzzy_join on Spark in local mode with two threads, compared with the
+in-process fuzzy_join on the collected tables."""
+
+import os
+import random
+import sys
+
+import pytest
+
+pd = pytest.importorskip("pandas")
+pytest.importorskip("pyspark")
+
+import pelgar_join as pj  # noqa: E402
+import join_standin  # noqa: E402
+
+join_standin.install_if_absent(pj)
+
+pytestmark = [
+    pytest.mark.engines,
+    pytest.mark.filterwarnings("ignore:PySpark does not yet fully support pandas"),
+    pytest.mark.filterwarnings("ignore:The copy keyword is deprecated"),
+]
+
+
+def texts(count, seed):
+    chooser = random.Random(seed)
+    made = ["".join(chooser.choice("abc ") for _ in range(chooser.randint(0, 5))) for _ in range(count)]
+    for slot in chooser.sample(range(count), count // 8):
+        made[slot] = None
+    return made
+
+
+LEFT = pd.DataFrame({"name": texts(30, 3), "id": range(30)})
+RIGHT = pd.DataFrame({"name": texts(50, 4), "id": range(100, 150), "flag": [True, False] * 25})
+
+
+@pytest.fixture(scope="module")
+def spark():
+    from pyspark.sql import SparkSession
+
+    # executors run this interpreter, which has pelgar installed
+    before = os.environ.get("PYSPARK_PYTHON")
+    os.environ["PYSPARK_PYTHON"] = sys.executable
+    session = (SparkSession.builder.master("local[2]").appName("pelgar-join-tests")
+               .config("spark.ui.enabled", "false").config("spark.sql.shuffle.partitions", "4")
+               .getOrCreate())
+    session.sparkContext.setLogLevel("ERROR")
+    if pj.Index is join_standin.Index:
+        session.sparkContext.addPyFile(join_standin.__file__)
+    yield session
+    session.stop()
+    if before is None:
+        del os.environ["PYSPARK_PYTHON"]
+    else:
+        os.environ["PYSPARK_PYTHON"] = before
+
+
+def canonical(frame):
+    rows = [tuple(None if pd.isna(value) else value for value in row) for row in frame.itertuples(index=False)]
+    return sorted(rows, key=repr)
+
+
+def frames(spark, right_parts):
+    left = spark.createDataFrame(LEFT).repartition(2)
+    right = spark.createDataFrame(RIGHT)
+    right = right.coalesce(1) if right_parts == 1 else right.repartition(right_parts)
+    # the answer is that of the collected tables, whose row order the partitioning sets
+    return left, right, left.toPandas(), right.toPandas()
+
+
+@pytest.mark.parametrize("how, k, right_parts, broadcast", [
+    ("inner", 1, 1, None), ("left", 3, 1, None),
+    ("inner", 3, 3, None), ("left", 1, 3, None),
+    ("left", 3, 3, True),
+])
+def test_same_rows_as_in_process(spark, how, k, right_parts, broadcast):
+    left, right, left_rows, right_rows = frames(spark, right_parts)
+    got = pj.spark.fuzzy_join(left, right, "name", k=k, threshold=0.5, how=how, broadcast=broadcast)
+    want = pj.fuzzy_join(left_rows, right_rows, "name", k=k, threshold=0.5, how=how)
+    assert got.columns == list(want.columns)
+    assert canonical(got.toPandas()) == canonical(want)
+
+
+def test_ties_go_to_the_global_position_whatever_the_partitions(spark):
+    left = spark.createDataFrame(pd.DataFrame({"t": ["same"] * 3}))
+    right = spark.createDataFrame(pd.DataFrame({"t": ["same"] * 8, "n": range(8)})).repartition(4)
+    right_rows = right.toPandas()
+    got = pj.spark.fuzzy_join(left, right, "t", k=3, broadcast=False).toPandas()
+    want = pj.fuzzy_join(left.toPandas(), right_rows, "t", k=3)
+    assert sorted(got["n"]) == sorted(right_rows["n"][:3].tolist() * 3)
+    assert canonical(got) == canonical(want)
+
+
+def test_other_key_name_options_and_errors(spark):
+    left = spark.createDataFrame(LEFT)
+    right = spark.createDataFrame(RIGHT.rename(columns={"name": "label"})).repartition(2)
+    got = pj.spark.fuzzy_join(left, right, "name", "label", k=2, scorer="token_sort",
+                              suffixes=("_a", "_b"), broadcast=False)
+    want = pj.fuzzy_join(left.toPandas(), right.toPandas(), "name", "label", k=2, scorer="token_sort",
+                         suffixes=("_a", "_b"))
+    assert got.columns == ["name", "id_a", "label", "id_b", "flag", "score"] == list(want.columns)
+    assert canonical(got.toPandas()) == canonical(want)
+    with pytest.raises(KeyError, match="column 'nope' not in right"):
+        pj.spark.fuzzy_join(left, right, "name", "nope")
+    with pytest.raises(ValueError, match="k must be at least 1"):
+        pj.spark.fuzzy_join(left, right, "name", "label", k=0)
