@@ -19,17 +19,9 @@ pd = pytest.importorskip("pandas")
 pytest.importorskip("pyarrow")
 
 import pelgar  # noqa: E402
-import pelgar_join  # noqa: E402
-import join_standin  # noqa: E402
+from join_model import top_k_brute  # noqa: E402
 
-TESTS = pathlib.Path(__file__).resolve().parent
-NATIVE = getattr(pelgar_join, "Index", join_standin.Index) is not join_standin.Index
-# until the native matching layer is built, the program runs on the brute-force model
-MODEL_MAIN = (
-    f"import sys; sys.path.insert(0, {str(TESTS)!r}); import join_standin, pelgar_join; "
-    "join_standin.install_if_absent(pelgar_join); from pelgar_join.cli import main; sys.exit(main())"
-)
-COMMAND = [sys.executable, "-m", "pelgar_join"] if NATIVE else [sys.executable, "-c", MODEL_MAIN]
+COMMAND = [sys.executable, "-m", "pelgar_join"]
 
 
 def run(*args, cwd, **options):
@@ -48,12 +40,10 @@ def files(tmp_path):
 
 
 def expected_join(k=1):
-    rows = []
-    for name, code in [("Jon Smith", "007"), ("Mary", "NA"), ("Zoë", "2")]:
-        scored = sorted(((-pelgar.combined_score(name, other), position, other, ocode)
-                         for position, (other, ocode) in enumerate([("John Smith", "10"), ("Marie", "20"), ("Zoe", "30")])))
-        rows += [(name, code, other, ocode, -negative) for negative, _, other, ocode in scored[:k]]
-    return rows
+    left = [("Jon Smith", "007"), ("Mary", "NA"), ("Zoë", "2")]
+    right = [("John Smith", "10"), ("Marie", "20"), ("Zoe", "30")]
+    found = top_k_brute([name for name, _ in right], [name for name, _ in left], k, 0.0)
+    return [row + right[position] + (score,) for row, matches in zip(left, found) for position, score in matches]
 
 
 def read_rows(path, **options):
@@ -152,8 +142,8 @@ def test_console_script_and_module_are_the_same_program(files):
 
 def big_files(folder):
     """Inputs whose matching takes many seconds."""
-    rows = 3000 if NATIVE else 1000
-    candidates = 200_000 if NATIVE else 5000
+    rows = 3000
+    candidates = 200_000
     words = ["alpha", "beta", "gamma", "delta", "epsilon", "zeta", "theta", "kappa"]
     texts = [f"{words[i % 8]} {words[(i // 8) % 8]} {i}" for i in range(candidates)]
     pd.DataFrame({"name": texts[:rows]}).to_csv(folder / "left.csv", index=False)
@@ -181,7 +171,6 @@ def test_ctrl_c_stops_within_a_second_and_leaves_no_file(tmp_path):
 def test_interrupt_while_writing_removes_the_temporary_file(tmp_path, monkeypatch):
     from pelgar_join import cli
 
-    join_standin.install_if_absent(pelgar_join)
     pd.DataFrame({"name": ["a", "b"]}).to_csv(tmp_path / "in.csv", index=False)
 
     def half_written(self, path, *args, **kwargs):

@@ -13,9 +13,6 @@ dd = pytest.importorskip("dask.dataframe")
 distributed = pytest.importorskip("distributed")
 
 import pelgar_join as pj  # noqa: E402
-import join_standin  # noqa: E402
-
-join_standin.install_if_absent(pj)
 
 pytestmark = pytest.mark.engines
 
@@ -105,9 +102,8 @@ def test_without_a_cluster_the_local_scheduler_gives_the_same_rows():
     code = f"""
 import sys
 sys.path.insert(0, {str(pathlib.Path(__file__).resolve().parent)!r})
-import pandas as pd, dask.dataframe as dd, pelgar_join as pj, join_standin
+import pandas as pd, dask.dataframe as dd, pelgar_join as pj
 import test_dask as t
-join_standin.install_if_absent(pj)
 for broadcast in (None, False):
     got = pj.dask.fuzzy_join(dd.from_pandas(t.LEFT, npartitions=2), dd.from_pandas(t.RIGHT, npartitions=3),
                              "name", k=2, how="left", broadcast=broadcast).compute(scheduler="threads")

@@ -11,9 +11,6 @@ pd = pytest.importorskip("pandas")
 pytest.importorskip("pyspark")
 
 import pelgar_join as pj  # noqa: E402
-import join_standin  # noqa: E402
-
-join_standin.install_if_absent(pj)
 
 pytestmark = [
     pytest.mark.engines,
@@ -45,8 +42,6 @@ def spark():
                .config("spark.ui.enabled", "false").config("spark.sql.shuffle.partitions", "4")
                .getOrCreate())
     session.sparkContext.setLogLevel("ERROR")
-    if pj.Index is join_standin.Index:
-        session.sparkContext.addPyFile(join_standin.__file__)
     yield session
     session.stop()
     if before is None:

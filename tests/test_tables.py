@@ -12,11 +12,7 @@ from hypothesis import given, settings, strategies as st  # noqa: E402
 
 import pelgar  # noqa: E402
 import pelgar_join as pj  # noqa: E402
-import join_standin  # noqa: E402
-
-join_standin.install_if_absent(pj)
-
-SCORE = join_standin.SCORERS
+from join_model import SCORE, clusters_of_pairs, self_join_brute, top_k_brute  # noqa: E402
 
 
 def missing(value):
@@ -25,19 +21,13 @@ def missing(value):
 
 def model_join(left, right, left_on, right_on, k, threshold, scorer, how):
     """Rows of the join as tuples (left values..., right values..., score), by brute force."""
+    queries = [None if missing(v) else v for v in left[left_on]]
+    candidates = [None if missing(v) else v for v in right[right_on]]
+    right_rows = [tuple(row) for _, row in right.iterrows()]
     rows = []
-    for _, lrow in left.iterrows():
-        found = []
-        for position, (_, rrow) in enumerate(right.iterrows()):
-            a, b = lrow[left_on], rrow[right_on]
-            if missing(a) or missing(b):
-                continue
-            score = SCORE[scorer](a, b)
-            if score >= threshold:
-                found.append((-score, position, tuple(rrow)))
-        found.sort(key=lambda item: item[:2])
-        for negative, _, values in found[:k]:
-            rows.append(tuple(lrow) + values + (-negative,))
+    for (_, lrow), found in zip(left.iterrows(), top_k_brute(candidates, queries, k, threshold, scorer)):
+        for position, score in found:
+            rows.append(tuple(lrow) + right_rows[position] + (score,))
         if not found and how == "left":
             rows.append(tuple(lrow) + (None,) * len(right.columns) + (None,))
     return rows
@@ -155,14 +145,7 @@ def test_dedupe_matches_union_of_similar_pairs(texts, threshold):
     got = pj.dedupe(frame, "t", threshold)
     assert got.name == "cluster" and list(got.index) == list(frame.index) and got.dtype == np.int64
     # brute force: the smallest position reachable through pairs scoring at least threshold
-    reach = {i: {i} for i in range(len(texts))}
-    for i in range(len(texts)):
-        for j in range(i + 1, len(texts)):
-            if not (missing(texts[i]) or missing(texts[j])) and pelgar.combined_score(texts[i], texts[j]) >= threshold:
-                union = reach[i] | reach[j]
-                for m in union:
-                    reach[m] = union
-    assert list(got) == [min(reach[i]) for i in range(len(texts))]
+    assert list(got) == clusters_of_pairs(len(texts), self_join_brute(texts, threshold))
 
 
 def test_without_pandas_the_package_imports_and_the_table_functions_name_the_extra():
