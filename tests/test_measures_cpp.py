@@ -1,8 +1,8 @@
 """Runs the C++ checks of the four similarity measures."""
 
-import subprocess
+from conftest import ctest_result
 
 
-def test_measures_cpp(cpp_tests):
-    result = subprocess.run([str(cpp_tests / "measures_test")], capture_output=True, text=True)
-    assert result.returncode == 0, result.stdout + result.stderr
+def test_measures_cpp(ctest_results):
+    result = ctest_result(ctest_results, "measures_test")
+    assert result.passed, result.output
