@@ -24,7 +24,8 @@ assert_type(pelgar.batch_best_match(["Cafe", "te"], names), List[Optional[Tuple[
 
 # Sequences that are not typing.Sequence but that the functions accept at run time.
 array = np.array(["CAFE", "tea"])
-series = pd.Series(["CAFE", "tea"])
+# The dtype gives older pandas-stubs (Python 3.8) the item type too.
+series = pd.Series(["CAFE", "tea"], dtype=str)
 assert_type(pelgar.rank_matches("Cafe", array), List[Tuple[str, float]])
 assert_type(pelgar.best_match("Cafe", series, threshold=np.float64(0.5)), Optional[Tuple[str, float]])
 assert_type(pelgar.batch_best_match(series, array), List[Optional[Tuple[str, float]]])
