@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/stop.hpp"
 #include "matching/best_of.hpp"
 #include "text/normalize.hpp"
 #include "worker_pool/parallel_map.hpp"
@@ -20,7 +21,11 @@ std::optional<Match> best_of_prepared(std::string_view query, const PreparedCand
     std::u32string normalized_query;
     text::normalize_into(query, normalized_query);
     BestOf search(normalized_query);
-    for (std::size_t i = 0; i < candidates.normalized.size(); ++i) search.offer(i, candidates.normalized[i]);
+    StopPoll poll;
+    for (std::size_t i = 0; i < candidates.normalized.size(); ++i) {
+        poll(candidate_work(candidates.normalized[i].size()));
+        search.offer(i, candidates.normalized[i]);
+    }
     return search.best();
 }
 
@@ -29,7 +34,11 @@ std::optional<Match> best_of_prepared(std::string_view query, const PreparedCand
 std::vector<std::optional<Match>> batch_find_best(const TextList& queries, const TextList& candidates) {
     PreparedCandidates prepared;
     prepared.normalized.resize(candidates.size());
-    for (std::size_t i = 0; i < candidates.size(); ++i) text::normalize_into(candidates[i], prepared.normalized[i]);
+    StopPoll poll;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        poll(candidate_work(candidates[i].size()));
+        text::normalize_into(candidates[i], prepared.normalized[i]);
+    }
 
     std::vector<std::string_view> items(queries.size());
     for (std::size_t i = 0; i < queries.size(); ++i) items[i] = queries[i];

@@ -11,6 +11,10 @@
 
 namespace pelgar::matching {
 
+// What a candidate of `bytes` bytes counts towards a StopPoll's budget: a few thousand
+// short names between checks.
+inline std::int64_t candidate_work(std::size_t bytes) { return static_cast<std::int64_t>(bytes) + 8; }
+
 // The best-of rule over normalised candidates offered in input order: a score >= the
 // running best replaces it, so the last of equal top scores wins. A candidate whose
 // upper bound is below the running best cannot win and is not scored; a candidate that

@@ -3,10 +3,19 @@
 #include <algorithm>
 #include <string>
 
+#include "common/stop.hpp"
+#include "matching/best_of.hpp"
 #include "measures/weighted_score.hpp"
 #include "text/normalize.hpp"
 
 namespace pelgar::matching {
+
+namespace {
+
+// Rankings shorter than this sort within a few milliseconds, with no poll in the comparison.
+constexpr std::size_t kPolledSort = std::size_t{1} << 18;
+
+}  // namespace
 
 std::vector<Match> rank_all(std::string_view query, const TextList& candidates) {
     std::u32string normalized_query, normalized_candidate;
@@ -14,12 +23,22 @@ std::vector<Match> rank_all(std::string_view query, const TextList& candidates) 
     const measures::WeightedScorer scorer(normalized_query);
     std::vector<Match> ranking;
     ranking.reserve(candidates.size());
+    StopPoll poll;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
+        poll(candidate_work(candidates[i].size()));
         text::normalize_into(candidates[i], normalized_candidate);
         ranking.push_back(Match{i, scorer.score(normalized_candidate)});
     }
-    std::stable_sort(ranking.begin(), ranking.end(),
-                     [](const Match& x, const Match& y) { return x.score > y.score; });
+    const auto better = [](const Match& x, const Match& y) { return x.score > y.score; };
+    if (ranking.size() < kPolledSort) {
+        std::stable_sort(ranking.begin(), ranking.end(), better);
+    } else {
+        // Sorting millions of matches takes seconds too, so it polls as well.
+        std::stable_sort(ranking.begin(), ranking.end(), [&](const Match& x, const Match& y) {
+            poll();
+            return better(x, y);
+        });
+    }
     return ranking;
 }
 

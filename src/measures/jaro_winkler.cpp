@@ -4,11 +4,19 @@
 #include <bit>
 #include <cstring>
 
+#include "common/stop.hpp"
+
 namespace pelgar::measures {
 
 namespace {
 
 constexpr std::size_t kMaxPrefix = 4;
+
+// Masks of one row per distinct character of a, each as long as b, are used while they
+// stay within this many words per character of the two texts; past it (many distinct
+// characters and long texts) the position lists take over, keeping memory linear.
+constexpr std::size_t kMaskWordsPerCharacter = 8;
+constexpr std::size_t kMaskWordsAlways = 4096;
 
 inline std::uint32_t slot_hash(char32_t c, int shift) {
     return (static_cast<std::uint32_t>(c) * 0x9E3779B1u) >> shift;
@@ -104,7 +112,11 @@ double JaroWinklerPattern::score(std::u32string_view b) const {
 
     const std::size_t half = std::max(n, m) / 2;
     const std::size_t window = half >= 1 ? half - 1 : 0;
-    return m <= 64 ? score_short(b, window) : score_long(b, window);
+    if (m <= 64) return score_short(b, window);
+    const std::size_t words = (m + 63) / 64;
+    // rows_ * words > limit, written so that it cannot overflow.
+    const std::size_t limit = kMaskWordsPerCharacter * (n + m) + kMaskWordsAlways;
+    return rows_ > limit / words ? score_by_positions(b, window) : score_long(b, window);
 }
 
 // b fits one word: each character's positions in b are one mask, and clearing a bit
@@ -163,13 +175,15 @@ double JaroWinklerPattern::score_long(std::u32string_view b, std::size_t window)
 
     const std::size_t last = std::min(n, m + window);
     std::size_t matches = 0;
+    StopPoll poll;
     for (std::size_t j = 0; j < last; ++j) {
         const std::size_t lo = j > window ? j - window : 0;
         const std::size_t hi = std::min(m, j + window + 1);  // lo < hi since j < m + window
         std::uint64_t* row = masks + rows[j] * words;
         const std::size_t first_word = lo / 64;
         const std::size_t last_word = (hi - 1) / 64;
-        for (std::size_t wi = first_word; wi <= last_word; ++wi) {
+        std::size_t wi = first_word;
+        for (; wi <= last_word; ++wi) {
             std::uint64_t candidates = row[wi];
             if (wi == first_word) candidates &= bits_from(lo % 64);
             if (wi == last_word) candidates &= bits_below(hi - wi * 64);
@@ -180,12 +194,72 @@ double JaroWinklerPattern::score_long(std::u32string_view b, std::size_t window)
             matched_a[matches++] = a[j];
             break;
         }
+        poll(static_cast<std::int64_t>(wi - first_word) + 1);
     }
-    if (matches == 0) return 0.0;
+    return count_transpositions(matches, m, b);
+}
 
+// The same first fit without masks: the positions of each row in b, in order, and a
+// cursor past those already taken or left behind by the window. The window's low end
+// never moves back, so a position passed over is never a candidate again, and those
+// taken are always the row's first candidate: the cursor's position is the first fit.
+double JaroWinklerPattern::score_by_positions(std::u32string_view b, std::size_t window) const {
+    const std::size_t n = n_;
+    const std::size_t m = b.size();
+    const char32_t* a = chars();
+    const std::uint32_t* rows = this->rows();
+
+    heap_b_rows_.resize(m);
+    heap_starts_.assign(rows_ + 1, 0);
+    for (std::size_t k = 0; k < m; ++k) {
+        const std::uint32_t row = row_of(b[k]);
+        heap_b_rows_[k] = row;
+        ++heap_starts_[row + 1];
+    }
+    for (std::size_t r = 0; r < rows_; ++r) heap_starts_[r + 1] += heap_starts_[r];
+    heap_cursors_.assign(heap_starts_.begin(), heap_starts_.end() - 1);
+    heap_positions_.resize(m);
+    for (std::size_t k = 0; k < m; ++k) heap_positions_[heap_cursors_[heap_b_rows_[k]]++] = k;
+    heap_cursors_.assign(heap_starts_.begin(), heap_starts_.end() - 1);
+    const std::size_t* positions = heap_positions_.data();
+    const std::size_t* ends = heap_starts_.data() + 1;
+    std::size_t* cursors = heap_cursors_.data();
+
+    heap_flags_.assign((m + 63) / 64, 0);
+    std::uint64_t* flagged_b = heap_flags_.data();
+    if (heap_matched_.size() < std::min(n, m)) heap_matched_.resize(std::min(n, m));
+    char32_t* matched_a = heap_matched_.data();
+
+    const std::size_t last = std::min(n, m + window);
+    std::size_t matches = 0;
+    StopPoll poll;
+    for (std::size_t j = 0; j < last; ++j) {
+        const std::size_t lo = j > window ? j - window : 0;
+        const std::size_t hi = std::min(m, j + window + 1);
+        const std::uint32_t row = rows[j];
+        std::size_t at = cursors[row];
+        const std::size_t end = ends[row];
+        const std::size_t from = at;
+        while (at < end && positions[at] < lo) ++at;
+        if (at < end && positions[at] < hi) {
+            const std::size_t k = positions[at++];
+            flagged_b[k / 64] |= std::uint64_t{1} << (k % 64);
+            matched_a[matches++] = a[j];
+        }
+        cursors[row] = at;
+        poll(static_cast<std::int64_t>(at - from) + 1);
+    }
+    return count_transpositions(matches, m, b);
+}
+
+// Matched characters of b in position order against those of a in match order.
+double JaroWinklerPattern::count_transpositions(std::size_t matches, std::size_t m, std::u32string_view b) const {
+    if (matches == 0) return 0.0;
+    const std::uint64_t* flagged_b = heap_flags_.data();
+    const char32_t* matched_a = heap_matched_.data();
     std::uint64_t mismatched = 0;
     std::size_t i = 0;
-    for (std::size_t wi = 0; wi < words; ++wi) {
+    for (std::size_t wi = 0; wi < (m + 63) / 64; ++wi) {
         for (std::uint64_t rest = flagged_b[wi]; rest != 0; rest &= rest - 1)
             mismatched += b[wi * 64 + static_cast<std::size_t>(std::countr_zero(rest))] != matched_a[i++];
     }

@@ -11,8 +11,10 @@ namespace pelgar::measures {
 
 // Jaro-Winkler similarity with the first string fixed, for scoring one query against
 // many candidates: score(b) is bit for bit jaro_winkler_score(a, b). The matching is
-// bit-parallel over the positions of b. score() works in scratch held by the object,
-// so an object is used by one thread at a time (give each thread its own copy).
+// bit-parallel over the positions of b; when one mask per distinct character of a would
+// take more than linear memory, it walks per-character position lists of b instead.
+// score() works in scratch held by the object, so an object is used by one thread at a
+// time (give each thread its own copy).
 // Strings of up to 64 characters need no heap allocation, neither here nor per score.
 class JaroWinklerPattern {
 public:
@@ -40,6 +42,8 @@ private:
     double finish(std::uint64_t matches, std::uint64_t mismatched, std::size_t m, std::u32string_view b) const;
     double score_short(std::u32string_view b, std::size_t window) const;
     double score_long(std::u32string_view b, std::size_t window) const;
+    double score_by_positions(std::u32string_view b, std::size_t window) const;
+    double count_transpositions(std::size_t matches, std::size_t m, std::u32string_view b) const;
 
     std::size_t n_ = 0;
     std::size_t rows_ = 1;
@@ -64,6 +68,12 @@ private:
     mutable std::vector<std::uint64_t> heap_masks_;
     mutable std::vector<std::uint64_t> heap_flags_;
     mutable std::vector<char32_t> heap_matched_;
+    // Per-score scratch of the position lists: b's row per position, then per row its
+    // positions in order and a cursor into them.
+    mutable std::vector<std::uint32_t> heap_b_rows_;
+    mutable std::vector<std::size_t> heap_positions_;
+    mutable std::vector<std::size_t> heap_starts_;
+    mutable std::vector<std::size_t> heap_cursors_;
 };
 
 namespace detail {

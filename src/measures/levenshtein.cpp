@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/stop.hpp"
+
 // Bit i of a vector stands for row i + 1 of the distance table, rows following the
 // pattern and columns the text. VP/VN hold the vertical steps D[i][j] - D[i-1][j] of
 // the current column (+1 / -1), and every operation below (and, or, not, add, shift
@@ -69,7 +71,9 @@ std::uint64_t many_words_distance(std::size_t length, std::u32string_view text, 
     std::fill(vn, vn + words, std::uint64_t{0});
     std::uint64_t score = length;
     const unsigned last_bit = static_cast<unsigned>((length - 1) % 64);
+    StopPoll poll;
     for (const char32_t c : text) {
+        poll(static_cast<std::int64_t>(words));
         const std::uint64_t* row = row_of(c);
         Carries carry;
         std::uint64_t hp = 0;

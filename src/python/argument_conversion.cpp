@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/stop.hpp"
 #include "python/python_error.hpp"
 
 namespace pelgar::python {
@@ -36,7 +37,13 @@ matching::TextList text_list(PyObject* object) {
     else
         texts.reserve(static_cast<std::size_t>(std::min(reported, max_initial_reservation)));
     Ref iterator(checked(PyObject_GetIter(object)));
-    while (Ref item{PyIter_Next(iterator.get())}) texts.push_back(utf8_of(item.get()).view());
+    // Copying millions of texts takes long enough that a signal should not wait for it.
+    StopPoll poll;
+    while (Ref item{PyIter_Next(iterator.get())}) {
+        const Utf8Text text = utf8_of(item.get());
+        poll(static_cast<std::int64_t>(text.view().size()) + 8);
+        texts.push_back(text.view());
+    }
     if (PyErr_Occurred()) throw PythonError::fetch();
     return texts;
 }

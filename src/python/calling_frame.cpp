@@ -47,6 +47,15 @@ PyObject* panic_type() {
 
 }  // namespace
 
+bool signal_handler_raised(void*) { return PyErr_CheckSignals() != 0; }
+
+PyObject* stopped_by_signal() noexcept {
+    // Only a raising hook stops a call; anything else is a fault of the core.
+    if (PyErr_Occurred() == nullptr)
+        return raise_panic("stopped without a pending exception", std::source_location::current());
+    return nullptr;
+}
+
 PyObject* raise_panic(std::string_view message, const std::source_location& where) noexcept {
     try {
         report(message, where);

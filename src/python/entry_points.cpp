@@ -1,6 +1,7 @@
 #include "python/entry_points.hpp"
 
 #include <array>
+#include <optional>
 
 #include "matching/batch_best_match.hpp"
 #include "matching/best_match.hpp"
@@ -18,6 +19,9 @@ namespace {
 constexpr std::array<const char* const, 2> pair_parameters{"a", "b"};
 constexpr std::array<const char* const, 3> match_parameters{"query", "candidates", "threshold"};
 constexpr std::array<const char* const, 3> batch_parameters{"queries", "candidates", "threshold"};
+
+// Two texts shorter than this between them are scored within a millisecond or so.
+constexpr std::size_t long_pair_bytes = std::size_t{1} << 12;
 
 // Bind, then hand the slots to the body, all inside the calling frame.
 template <std::size_t N, class Body>
@@ -37,6 +41,8 @@ PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& 
     return call(name, pair_parameters, args, kwargs, [&](const std::array<PyObject*, 2>& slots) {
         const Utf8Text a = text_argument(slots[0], "a");
         const Utf8Text b = text_argument(slots[1], "b");
+        std::optional<SignalWatch> watch;
+        if (a.view().size() + b.view().size() >= long_pair_bytes) watch.emplace();
         return result(logic(a.view(), b.view()));
     });
 }
@@ -46,6 +52,7 @@ PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& 
 template <class Search, class Result>
 PyObject* match_call(const char* name, PyObject* args, PyObject* kwargs, Search&& search, Result&& result) {
     return call(name, match_parameters, args, kwargs, [&](const std::array<PyObject*, 3>& slots) {
+        const SignalWatch watch;
         const Utf8Text query = text_argument(slots[0], "query");
         const matching::TextList candidates = text_list_argument(slots[1], "candidates");
         const double threshold = threshold_argument(slots[2], "threshold");
@@ -94,6 +101,7 @@ PyObject* rank_matches(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* batch_best_match(PyObject*, PyObject* args, PyObject* kwargs) {
     return call("batch_best_match", batch_parameters, args, kwargs, [](const std::array<PyObject*, 3>& slots) {
+        const SignalWatch watch;
         const matching::TextList queries = text_list_argument(slots[0], "queries");
         const matching::TextList candidates = text_list_argument(slots[1], "candidates");
         const double threshold = threshold_argument(slots[2], "threshold");

@@ -195,6 +195,19 @@ public:
         return a;
     }
 
+    // A long query of mostly distinct characters, past the size where one mask row per
+    // character would cost more memory than the texts: the position-list matching.
+    std::u32string many_distinct_query() {
+        const std::size_t size = 600 + below(3000);
+        alphabet_.clear();
+        const char32_t base = chance(50) ? 0x4E00 : 0x10000;
+        // Some repeats too, so that a row holds several positions.
+        const std::size_t distinct = chance(50) ? size : size / (2 + below(4));
+        while (alphabet_.size() < distinct) alphabet_ += static_cast<char32_t>(base + below(0x5000));
+        if (chance(30)) alphabet_ += U"abcdefghij";
+        return random_string(size);
+    }
+
     std::size_t length() {
         static constexpr std::size_t kBoundaries[] = {62, 63, 64, 65, 66, 126, 127, 128, 129, 130};
         const std::uint64_t roll = below(100);
@@ -286,6 +299,8 @@ int main(int argc, char** argv) {
         std::u32string a;
         if (group % 50 == 0) {
             a = gen.full_latin1_query();
+        } else if (group % 50 == 25) {
+            a = gen.many_distinct_query();
         } else {
             gen.pick_alphabet();
             a = gen.random_string(gen.length());
@@ -294,7 +309,9 @@ int main(int argc, char** argv) {
         const TrigramPattern tri(a);
         // Several candidates per pattern, so that scratch left by one score meets the next.
         for (std::uint64_t i = 1 + gen.below(16); i > 0 && done < pairs; --i, ++done) {
-            const std::u32string b = gen.candidate(a);
+            std::u32string b = gen.candidate(a);
+            // A long query also meets itself reversed: every character far from its match.
+            if (a.size() > 500 && gen.chance(30)) b.assign(a.rbegin(), a.rend());
             check_pair(jw, tri, a, b);
             if (gen.chance(25)) check_pair(JaroWinklerPattern(b), TrigramPattern(b), b, a);
         }

@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "common/internal_failure.hpp"
+#include "common/stop.hpp"
 #include "worker_pool/parallel_map.hpp"
 #include "worker_pool/pool_size.hpp"
 #include "worker_pool/worker_pool.hpp"
@@ -41,6 +42,10 @@
 namespace {
 
 using pelgar::InternalFailure;
+using pelgar::StopPoll;
+using pelgar::Stopped;
+using pelgar::StopScope;
+using pelgar::StopToken;
 using pelgar::pool::WorkerPool;
 
 std::atomic<int> failures{0};
@@ -527,6 +532,275 @@ void test_concurrent_callers(std::mt19937_64& rng) {
     second.join();
 }
 
+
+// ---------------------------------------------------------------- stopping a run
+
+// Sleeps in short steps, polling the worker's current token, for at most `limit`.
+void busy_item(std::chrono::milliseconds limit) {
+    StopPoll poll(1);
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        poll();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+// The tick stops a run of many short items: no item after the stop, none running when
+// run() throws, each at most once, and the pool takes the next run as usual.
+void test_stop_by_tick(std::size_t size, std::mt19937_64& rng) {
+    WorkerPool pool(size);
+    const std::string name = "pool of " + std::to_string(size);
+    for (int round = 0; round < 6; ++round) {
+        constexpr std::size_t n = 4000;
+        Ledger ledger(n);
+        std::vector<std::size_t> seen;
+        std::atomic<bool> told{false};
+        std::atomic<int> after_stop{0};
+        const std::size_t stop_at = round % 2 == 0 ? 1 : 3;
+        bool stopped = false;
+        try {
+            pool.run(
+                n,
+                [&](std::size_t i) {
+                    InFlight guard(ledger.in_flight);
+                    // An item that starts well after the stop was asked for was handed out late.
+                    if (told) ++after_stop;
+                    ++ledger.runs[i];
+                    std::this_thread::sleep_for(std::chrono::microseconds(500));
+                },
+                [&](std::size_t finished) {
+                    seen.push_back(finished);
+                    if (seen.size() < stop_at) return true;
+                    told = true;
+                    return false;
+                });
+        } catch (const Stopped&) {
+            stopped = true;
+        }
+        const std::string what = name + ", stop round " + std::to_string(round);
+        check(stopped, what + ": run threw Stopped");
+        check(ledger.in_flight == 0, what + ": no item running when run returns");
+        check(seen.size() == stop_at, what + ": the tick is not asked again after a stop");
+        check(std::is_sorted(seen.begin(), seen.end()) && (seen.empty() || seen.back() < n),
+              what + ": finished counts grow and stay below n");
+        // Each worker may have claimed one item just as the flag was set.
+        check(after_stop <= static_cast<int>(size), what + ": items started after the stop: " +
+                                                        std::to_string(after_stop.load()));
+        std::size_t ran = 0;
+        bool at_most_once = true;
+        for (std::size_t i = 0; i < n; ++i) ran += ledger.runs[i], at_most_once = at_most_once && ledger.runs[i] <= 1;
+        check(at_most_once && ran < n, what + ": items ran at most once and not all of them");
+        check_batch(pool, make_items(rng, 40), what + ": clean batch afterwards");
+    }
+}
+
+// Items that would run for a minute see the stop through their worker's token.
+void test_stop_reaches_long_items(std::size_t size) {
+    WorkerPool pool(size);
+    const auto started = std::chrono::steady_clock::now();
+    bool stopped = false;
+    try {
+        pool.run(size * 2, [](std::size_t) { busy_item(std::chrono::seconds(60)); },
+                 [](std::size_t) { return false; });
+    } catch (const Stopped&) {
+        stopped = true;
+    }
+    const auto took = std::chrono::steady_clock::now() - started;
+    check(stopped, "long items: Stopped");
+    check(took < std::chrono::seconds(10), "long items left soon after the stop");
+    std::atomic<std::size_t> ran{0};
+    pool.run(size * 2, [&](std::size_t) {
+        busy_item(std::chrono::milliseconds(1));
+        ++ran;
+    });
+    check(ran == size * 2, "pool usable after stopping long items");
+}
+
+// A tick that throws stops the run the same way, and its exception comes out of run().
+void test_tick_exception() {
+    WorkerPool pool(2);
+    std::atomic<int> running{0};
+    std::string caught;
+    try {
+        pool.run(1000, [&](std::size_t) {
+            InFlight guard(running);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }, [](std::size_t) -> bool { throw std::runtime_error("from the tick"); });
+    } catch (const std::runtime_error& e) {
+        caught = e.what();
+    }
+    check(caught == "from the tick", "the tick's exception is rethrown: " + caught);
+    check(running == 0, "no item running after the tick threw");
+}
+
+// A stop asked while an item fails is reported as the stop: whoever asked for it has a
+// reason of its own waiting to be passed on.
+void test_stop_wins_over_failure() {
+    WorkerPool pool(2);
+    std::atomic<bool> ticked{false};
+    bool stopped = false;
+    try {
+        pool.run(2, [&](std::size_t i) {
+            if (i != 0) return;
+            while (!ticked) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            throw InternalFailure("item failed");
+        }, [&](std::size_t) {
+            ticked = true;
+            return false;
+        });
+    } catch (const Stopped&) {
+        stopped = true;
+    } catch (const InternalFailure&) {
+    }
+    check(stopped, "a stop and a failure in one run come out as Stopped");
+}
+
+// Without a tick, run() asks the caller's current token, whose hook runs on the caller.
+void test_caller_token() {
+    WorkerPool pool(3);
+    struct Hook {
+        std::thread::id caller = std::this_thread::get_id();
+        std::atomic<int> calls{0};
+        std::atomic<bool> wrong_thread{false};
+    } hook;
+    StopToken token(
+        [](void* context) {
+            auto* h = static_cast<Hook*>(context);
+            if (std::this_thread::get_id() != h->caller) h->wrong_thread = true;
+            return ++h->calls >= 3;
+        },
+        &hook);
+    bool stopped = false;
+    {
+        const StopScope scope(&token);
+        try {
+            pool.run(64, [](std::size_t) { busy_item(std::chrono::seconds(30)); });
+        } catch (const Stopped&) {
+            stopped = true;
+        }
+    }
+    check(stopped && hook.calls == 3 && token.stop_requested(), "the caller's token stopped the run");
+    check(!hook.wrong_thread, "the hook ran only on the caller's thread");
+    check(pelgar::current_stop_token() == nullptr, "the scope restored no token");
+    std::atomic<int> ran{0};
+    pool.run(10, [&](std::size_t) { ++ran; });
+    check(ran == 10, "a run without a token after a stopped one");
+}
+
+// A tick that never stops sees the count of finished items, which ends at n.
+void test_tick_counts() {
+    WorkerPool pool(2);
+    std::vector<std::size_t> seen;
+    pool.run(200, [](std::size_t) { std::this_thread::sleep_for(std::chrono::microseconds(500)); },
+             [&](std::size_t finished) {
+                 seen.push_back(finished);
+                 return true;
+             });
+    check(!seen.empty(), "the tick ran during a run of ~50 ms");
+    check(std::is_sorted(seen.begin(), seen.end()) && seen.back() <= 200, "finished counts grow up to n");
+}
+
+// StopPoll throws only once the token says stop; check() asks the hook at most every
+// hook_interval, check_now() at once.
+void test_stop_poll() {
+    int calls = 0;
+    StopToken token([](void* c) { return ++*static_cast<int*>(c) >= 2; }, &calls);
+    const StopScope scope(&token);
+    const auto started = std::chrono::steady_clock::now();
+    StopPoll poll(10);
+    bool thrown = false;
+    try {
+        while (std::chrono::steady_clock::now() - started < std::chrono::seconds(5)) poll(3);
+    } catch (const Stopped&) {
+        thrown = true;
+    }
+    const auto took = std::chrono::steady_clock::now() - started;
+    // The first slow path asks the hook (no), the next one due asks again (yes).
+    check(thrown && calls == 2, "the poll stopped at the hook's second answer, calls " + std::to_string(calls));
+    check(took >= StopToken::hook_interval, "the hook's answers are hook_interval apart");
+
+    int now_calls = 0;
+    StopToken eager([](void* c) { return ++*static_cast<int*>(c) >= 2; }, &now_calls);
+    check(!eager.check_now() && eager.check_now() && now_calls == 2, "check_now asks the hook every time");
+    check(eager.check_now() && now_calls == 2, "a stopped token asks no more");
+
+    StopToken quiet;
+    const StopScope inner(&quiet);
+    StopPoll idle(1);
+    for (int i = 0; i < 1000; ++i) idle();
+    quiet.request_stop();
+    thrown = false;
+    try {
+        idle();
+    } catch (const Stopped&) {
+        thrown = true;
+    }
+    check(thrown, "a requested stop is seen at the next slow path");
+    {
+        const StopScope none(nullptr);
+        StopPoll unwatched(1);
+        for (int i = 0; i < 1000; ++i) unwatched();  // no token: never throws
+    }
+    check(pelgar::current_stop_token() == &quiet, "scopes nest and restore");
+}
+
+// ---------------------------------------------------------------- fork
+
+// A child forked after the global pool exists makes its own, sized as the environment
+// reads then; the parent's pool goes on as before. Runs in a child of the test, which
+// only then starts threads.
+void test_fork_makes_a_new_pool() {
+    in_child("fork after the global pool exists", [] {
+        setenv("RAYON_NUM_THREADS", "2", 1);
+        WorkerPool& parent_pool = pelgar::pool::worker_pool();
+        std::mt19937_64 rng(7);
+        check_batch(parent_pool, make_items(rng, 30), "parent pool before fork");
+        setenv("RAYON_NUM_THREADS", "3", 1);
+        in_child("forked child", [] {
+            check(thread_count() == 1, "the child has only the forking thread");
+            WorkerPool& pool = pelgar::pool::worker_pool();
+            check(pool.size() == 3, "the child's pool is sized from the environment as it reads now");
+            check(thread_count() == 4, "the child started its own workers");
+            std::mt19937_64 child_rng(8);
+            check_batch(pool, make_items(child_rng, 50), "child pool");
+            in_child("grandchild", [] {
+                std::mt19937_64 grand_rng(9);
+                check_batch(pelgar::pool::worker_pool(), make_items(grand_rng, 50), "grandchild pool");
+            });
+        });
+        check(&pelgar::pool::worker_pool() == &parent_pool && parent_pool.size() == 2, "the parent keeps its pool");
+        check(thread_count() == 3, "the parent's workers are unchanged");
+        check_batch(parent_pool, make_items(rng, 30), "parent pool after fork");
+    });
+}
+
+void test_fork_after_failed_pool() {
+    in_child("fork after the global pool failed", [] {
+        setenv("RAYON_NUM_THREADS", "64", 1);
+        const rlimit old = cap_address_space();
+        bool failed = false;
+        try {
+            pelgar::pool::worker_pool();
+        } catch (const InternalFailure&) {
+            failed = true;
+        }
+        setrlimit(RLIMIT_AS, &old);
+        check(failed, "the capped creation failed");
+        setenv("RAYON_NUM_THREADS", "2", 1);
+        in_child("child of a failed pool", [] {
+            std::mt19937_64 rng(10);
+            check_batch(pelgar::pool::worker_pool(), make_items(rng, 20), "the child tries once itself");
+        });
+        bool still_failed = false;
+        try {
+            pelgar::pool::worker_pool();
+        } catch (const InternalFailure&) {
+            still_failed = true;
+        }
+        check(still_failed, "the parent does not try again");
+    });
+}
+
 }  // namespace
 
 int main() {
@@ -535,6 +809,11 @@ int main() {
     test_pool_size_from();
     test_size_from_environment();
     test_pool_start();
+    // ThreadSanitizer does not support a fork once threads exist.
+    if (!POOL_TEST_SANITIZED) {
+        test_fork_makes_a_new_pool();
+        test_fork_after_failed_pool();
+    }
 
     std::mt19937_64 rng(20240611);
     for (std::size_t size : {1, 2, 3, 8}) {
@@ -546,6 +825,15 @@ int main() {
     test_slow_item_does_not_hold_up_the_rest();
     test_work_is_spread();
     test_concurrent_callers(rng);
+    for (std::size_t size : {1, 2, 3, 8}) {
+        test_stop_by_tick(size, rng);
+        test_stop_reaches_long_items(size);
+    }
+    test_tick_exception();
+    test_stop_wins_over_failure();
+    test_caller_token();
+    test_tick_counts();
+    test_stop_poll();
 
     if (failures != 0) {
         std::fprintf(stderr, "pool_test: %d check(s) failed\n", failures.load());
