@@ -1,17 +1,14 @@
-"""Runs the C++ checks of the four similarity measures."""
+"""Runs the C++ checks of the four similarity measures and of their shared kernel layer."""
 
-import subprocess
-
-import pytest
+from conftest import ctest_result
 
 
-def test_measures_cpp(cpp_tests):
-    result = subprocess.run([str(cpp_tests / "measures_test")], capture_output=True, text=True)
-    assert result.returncode == 0, result.stdout + result.stderr
+def test_measures_cpp(ctest_results):
+    result = ctest_result(ctest_results, "measures_test")
+    assert result.passed, result.output
 
 
-@pytest.mark.cpp
-def test_kernel_support_cpp(cpp_tests):
-    result = subprocess.run([str(cpp_tests / "kernel_support_test")], capture_output=True, text=True, timeout=600)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert "all checks passed" in result.stdout
+def test_kernel_support_cpp(ctest_results):
+    result = ctest_result(ctest_results, "kernel_support_test")
+    assert result.passed, result.output
+    assert "all checks passed" in result.output

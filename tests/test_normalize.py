@@ -12,20 +12,25 @@ import subprocess
 
 import pytest
 
+from conftest import ctest_result, program_environment, require_tool
+
 MODEL = pathlib.Path(__file__).resolve().parent / "unicode_model.js"
 
 SCALARS = [cp for cp in range(0x110000) if not 0xD800 <= cp <= 0xDFFF]
 
 
+NODE_INSTALL = "Node.js whose ICU carries Unicode 17.0 (node -p process.versions.unicode prints 17.0)"
+
+
 @pytest.fixture(scope="module")
 def node():
     path = shutil.which("node")
-    if path is None:
-        pytest.skip("node is not installed: no reference model for normalisation")
+    require_tool(path is not None, "node is not installed: no reference model for normalisation",
+                 NODE_INSTALL)
     version = subprocess.run([path, "-p", "process.versions.unicode"],
                              capture_output=True, text=True).stdout.strip()
-    if version != "17.0":
-        pytest.skip(f"node carries Unicode {version or '(unknown)'}, the model needs 17.0")
+    require_tool(version == "17.0", f"node carries Unicode {version or '(unknown)'}, the model needs 17.0",
+                 NODE_INSTALL)
     return path
 
 
@@ -58,7 +63,7 @@ def code_points(text):
 
 
 def run(command, payload):
-    result = subprocess.run(command, input=payload, capture_output=True)
+    result = subprocess.run(command, input=payload, capture_output=True, env=program_environment(), timeout=1800)
     assert result.returncode == 0, f"{command[-1]} failed: {result.stderr.decode(errors='replace')}"
     return result.stdout
 
@@ -77,11 +82,10 @@ def assert_same_as_model(probe, node, texts):
     pytest.fail(f"{len(differing)} of {len(texts)} inputs differ from the model:\n{shown}")
 
 
-def test_fixed_examples(cpp_tests):
-    result = subprocess.run([str(cpp_tests / "normalize_probe"), "--self-test"],
-                            capture_output=True, text=True)
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.startswith("self-test passed")
+def test_fixed_examples(ctest_results):
+    result = ctest_result(ctest_results, "normalize_self_test")
+    assert result.passed, result.output
+    assert result.output.startswith("self-test passed")
 
 
 def test_every_code_point_alone(probe, node):

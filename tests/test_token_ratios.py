@@ -3,14 +3,14 @@
 import pytest
 from hypothesis import given, settings, strategies as st
 
+from conftest import ctest_result
 from model import WHITE_SPACE, normalize_model, weighted_model
 from pelgar import combined_score, token_set_ratio, token_sort_ratio
 
 
-def test_token_keys_program(cpp_tests):
-    import subprocess
-    result = subprocess.run([str(cpp_tests / "tokens_test")], capture_output=True, text=True)
-    assert result.returncode == 0, result.stdout + result.stderr
+def test_token_keys_program(ctest_results):
+    result = ctest_result(ctest_results, "tokens_test")
+    assert result.passed, result.output
 
 
 @pytest.mark.parametrize("a, b, sort_ratio, set_ratio", [
