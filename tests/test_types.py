@@ -17,7 +17,7 @@ import pytest
 from conftest import program_environment, require_tool
 
 EXAMPLES_DIR = pathlib.Path(__file__).resolve().parent / "type_examples"
-EXAMPLES = ["pelgar_calls.py", "pelgar_mistakes.py"]
+EXAMPLES = ["pelgar_calls.py", "pelgar_mistakes.py", "pelgar_join_calls.py"]
 CHECKERS = ["mypy", "basedpyright"]
 
 
