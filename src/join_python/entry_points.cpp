@@ -117,6 +117,17 @@ JoinResult run_self_join(PyObject* texts_object, double threshold, int scorer_co
     return result;
 }
 
+// Both self-join entry points take (texts, threshold, scorer code, workers, progress).
+JoinResult self_join_of_arguments(PyObject* args) {
+    PyObject *texts = nullptr, *progress = nullptr;
+    double threshold = 0.0;
+    int scorer_code = 0;
+    Py_ssize_t workers = 0;
+    if (!PyArg_ParseTuple(args, "OdinO", &texts, &threshold, &scorer_code, &workers, &progress))
+        throw PythonError::fetch();
+    return run_self_join(texts, threshold, scorer_code, workers, progress);
+}
+
 }  // namespace
 
 PyObject* index_build(PyObject*, PyObject* args) {
@@ -203,13 +214,7 @@ PyObject* top_k(PyObject*, PyObject* args) {
 
 PyObject* self_join(PyObject*, PyObject* args) {
     return python::run_in_frame([&]() -> PyObject* {
-        PyObject *texts = nullptr, *progress = nullptr;
-        double threshold = 0.0;
-        int scorer_code = 0;
-        Py_ssize_t workers = 0;
-        if (!PyArg_ParseTuple(args, "OdinO", &texts, &threshold, &scorer_code, &workers, &progress))
-            throw PythonError::fetch();
-        const JoinResult result = run_self_join(texts, threshold, scorer_code, workers, progress);
+        const JoinResult result = self_join_of_arguments(args);
         Ref list(checked(PyList_New(static_cast<Py_ssize_t>(result.pairs.size()))));
         for (std::size_t i = 0; i < result.pairs.size(); ++i) {
             const join::Pair& pair = result.pairs[i];
@@ -225,13 +230,7 @@ PyObject* self_join(PyObject*, PyObject* args) {
 
 PyObject* clusters(PyObject*, PyObject* args) {
     return python::run_in_frame([&]() -> PyObject* {
-        PyObject *texts = nullptr, *progress = nullptr;
-        double threshold = 0.0;
-        int scorer_code = 0;
-        Py_ssize_t workers = 0;
-        if (!PyArg_ParseTuple(args, "OdinO", &texts, &threshold, &scorer_code, &workers, &progress))
-            throw PythonError::fetch();
-        const JoinResult result = run_self_join(texts, threshold, scorer_code, workers, progress);
+        const JoinResult result = self_join_of_arguments(args);
         const std::vector<std::size_t> labels = join::connected_labels(result.rows, result.pairs);
         Ref list(checked(PyList_New(static_cast<Py_ssize_t>(labels.size()))));
         for (std::size_t i = 0; i < labels.size(); ++i)
