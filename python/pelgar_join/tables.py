@@ -125,7 +125,7 @@ def fuzzy_join(left: pandas.DataFrame, right: pandas.DataFrame, left_on: str, ri
 
 
 def dedupe(frame: pandas.DataFrame, on: str, threshold: float, *, scorer: str = "combined",
-           workers: Optional[int] = None, progress: Progress = False) -> pandas.Series:
+           workers: Optional[int] = None, progress: Progress = False) -> pandas.Series[int]:
     """For each row, the position of the first row of its cluster of similar `on` texts.
 
     A Series named "cluster", aligned with `frame`'s index; a row with a missing text is alone.
