@@ -2,6 +2,7 @@
 hypothesis strategies for candidate lists that stress its pruning."""
 
 import math
+import random
 import struct
 
 import pelgar
@@ -119,3 +120,12 @@ ITEMS = st.one_of(
 
 def text_lists(min_size=0, max_size=25):
     return st.lists(ITEMS, min_size=min_size, max_size=max_size)
+
+
+def tie_heavy_texts(count, seed):
+    """Short texts over a small alphabet, so ties at the k-th place are common; an eighth missing."""
+    chooser = random.Random(seed)
+    made = ["".join(chooser.choice("abc ") for _ in range(chooser.randint(0, 5))) for _ in range(count)]
+    for slot in chooser.sample(range(count), count // 8):
+        made[slot] = None
+    return made

@@ -2,7 +2,6 @@
 the in-process fuzzy_join on the computed tables."""
 
 import pathlib
-import random
 import subprocess
 import sys
 
@@ -13,21 +12,13 @@ dd = pytest.importorskip("dask.dataframe")
 distributed = pytest.importorskip("distributed")
 
 import pelgar_join as pj  # noqa: E402
+from join_model import tie_heavy_texts  # noqa: E402
 
 pytestmark = pytest.mark.engines
 
 
-def texts(count, seed):
-    chooser = random.Random(seed)
-    # a small alphabet gives many equal scores, so ties at the k-th place are common
-    made = ["".join(chooser.choice("abc ") for _ in range(chooser.randint(0, 5))) for _ in range(count)]
-    for slot in chooser.sample(range(count), count // 8):
-        made[slot] = None
-    return made
-
-
-LEFT = pd.DataFrame({"name": texts(40, 1), "id": range(40), "tag": ["l"] * 40})
-RIGHT = pd.DataFrame({"name": texts(60, 2), "id": range(100, 160), "flag": [True, False] * 30})
+LEFT = pd.DataFrame({"name": tie_heavy_texts(40, 1), "id": range(40), "tag": ["l"] * 40})
+RIGHT = pd.DataFrame({"name": tie_heavy_texts(60, 2), "id": range(100, 160), "flag": [True, False] * 30})
 
 
 @pytest.fixture(scope="module")

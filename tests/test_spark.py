@@ -2,7 +2,6 @@
 in-process fuzzy_join on the collected tables."""
 
 import os
-import random
 import sys
 
 import pytest
@@ -11,6 +10,7 @@ pd = pytest.importorskip("pandas")
 pytest.importorskip("pyspark")
 
 import pelgar_join as pj  # noqa: E402
+from join_model import tie_heavy_texts  # noqa: E402
 
 pytestmark = [
     pytest.mark.engines,
@@ -19,16 +19,8 @@ pytestmark = [
 ]
 
 
-def texts(count, seed):
-    chooser = random.Random(seed)
-    made = ["".join(chooser.choice("abc ") for _ in range(chooser.randint(0, 5))) for _ in range(count)]
-    for slot in chooser.sample(range(count), count // 8):
-        made[slot] = None
-    return made
-
-
-LEFT = pd.DataFrame({"name": texts(30, 3), "id": range(30)})
-RIGHT = pd.DataFrame({"name": texts(50, 4), "id": range(100, 150), "flag": [True, False] * 25})
+LEFT = pd.DataFrame({"name": tie_heavy_texts(30, 3), "id": range(30)})
+RIGHT = pd.DataFrame({"name": tie_heavy_texts(50, 4), "id": range(100, 150), "flag": [True, False] * 25})
 
 
 @pytest.fixture(scope="module")
