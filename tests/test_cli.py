@@ -4,6 +4,7 @@ import fcntl
 import os
 import pathlib
 import pty
+import re
 import select
 import shutil
 import signal
@@ -46,9 +47,13 @@ def expected_join(k=1):
     return [row + right[position] + (score,) for row, matches in zip(left, found) for position, score in matches]
 
 
+# Older pandas reads some CSV floats a unit off unless asked; pandas 3 reads them exactly anyway.
+EXACT_FLOATS = {"float_precision": "round_trip"} if int(pd.__version__.split(".")[0]) < 3 else {}
+
+
 def read_rows(path, **options):
     frame = pd.read_csv(path, dtype={"code_left": str, "code_right": str, "code": str},
-                        keep_default_na=False, na_values=[""], float_precision="round_trip", **options) \
+                        keep_default_na=False, na_values=[""], **EXACT_FLOATS, **options) \
         if path.suffix != ".parquet" else pd.read_parquet(path)
     return [tuple(row) for row in frame.itertuples(index=False)]
 
@@ -124,9 +129,10 @@ def test_user_errors_say_one_line_and_exit_2(files, args, message):
 def test_help_explains_every_option_with_examples(files):
     done = run("--help", cwd=files)
     assert done.returncode == 0 and done.stderr == ""
-    for option in ["--left-on", "--right-on", "-k N", "--threshold", "--scorer", "--how", "--workers",
-                   "-o OUT", "--no-progress", "--dedupe", "--on"]:
-        assert option in done.stdout
+    for option in ["--left-on", "--right-on", "-k", "--threshold", "--scorer", "--how", "--workers",
+                   "-o", "--no-progress", "--dedupe", "--on"]:
+        # a whole option (argparse writes "-o OUT" or, from 3.13, "-o, --output OUT")
+        assert re.search(rf"(?<![\w-]){option}\b", done.stdout), option
     assert "examples:" in done.stdout and "pelgar-join --dedupe contacts.csv" in done.stdout
 
 
