@@ -7,7 +7,7 @@
 
 #include "matching/match.hpp"
 #include "matching/score_bound.hpp"
-#include "measures/weighted_score.hpp"
+#include "measures/grouped_scorer.hpp"
 
 namespace pelgar::matching {
 
@@ -16,7 +16,9 @@ namespace pelgar::matching {
 inline std::int64_t candidate_work(std::size_t bytes) { return static_cast<std::int64_t>(bytes) + 8; }
 
 // The best-of rule over normalised candidates offered in input order: a score >= the
-// running best replaces it, so the last of equal top scores wins. A candidate whose
+// running best replaces it, so the last of equal top scores wins. Scores may arrive out of
+// order (short candidates are scored in groups), so the rule is kept as the greatest
+// (score, index) pair, which is the same thing. A candidate whose
 // upper bound is below the running best cannot win and is not scored; a candidate that
 // could tie is always scored. Where the bound keeps failing to prune (candidates as
 // alike as the best so far), checking it costs more than it saves, so after a window
@@ -42,21 +44,29 @@ public:
                 return;
             }
         }
-        const double score = scorer_.score(normalized_candidate);
-        if (!best_ || score >= best_->score) best_ = Match{index, score};
+        scorer_.offer(index, normalized_candidate, [this](std::size_t i, double score) { consider(i, score); });
     }
 
-    const std::optional<Match>& best() const noexcept { return best_; }
+    // The best match of all candidates offered; scores still held back are taken in first.
+    const std::optional<Match>& best() {
+        scorer_.flush([this](std::size_t i, double score) { consider(i, score); });
+        return best_;
+    }
     // Candidates passed over unscored so far.
     std::size_t skipped() const noexcept { return skipped_; }
 
 private:
+    void consider(std::size_t index, double score) {
+        if (!best_ || score > best_->score || (score == best_->score && index > best_->index))
+            best_ = Match{index, score};
+    }
+
     // A bound costs about a fifth of a score, so it pays when it prunes more than that.
     static constexpr std::uint32_t kWindow = 64;
     static constexpr std::uint32_t kWorthwhile = 12;
     static constexpr std::uint32_t kPause = 448;
 
-    measures::WeightedScorer scorer_;
+    measures::GroupedScorer scorer_;
     ScoreBound bound_;
     std::optional<Match> best_;
     std::size_t skipped_ = 0;

@@ -81,6 +81,7 @@ ShortQuery::ShortQuery(std::u32string_view query, Use use) : n_(query.size()) {
         const char32_t c = query[j];
         std::uint8_t& row = rows_.entry(c);
         if (row == 0) row = ++rows;
+        distinct_ = rows;
         query_[j] = c;
         query_rows_[j] = row;
         std::fill_n(splat_rows_[j], 16, row);
@@ -95,19 +96,38 @@ ShortQuery::ShortQuery(std::u32string_view query, Use use) : n_(query.size()) {
 }
 
 double ShortQuery::score(std::u32string_view candidate) const {
+    MergedCounts counts;
     if (candidate.size() <= 16)
-        return distinct_trigrams_ ? score_with<true, true>(candidate) : score_with<true, false>(candidate);
-    return distinct_trigrams_ ? score_with<false, true>(candidate) : score_with<false, false>(candidate);
+        counts = distinct_trigrams_ ? count_with<true, true>(candidate) : count_with<true, false>(candidate);
+    else
+        counts = distinct_trigrams_ ? count_with<false, true>(candidate) : count_with<false, false>(candidate);
+    return score_of(counts, candidate.size());
+}
+
+double ShortQuery::score_of(const MergedCounts& counts, std::size_t m) const {
+    const std::size_t n = n_;
+    const Quotients& quotient = quotients();
+    double jaro = 0.0;
+    if (counts.matches != 0)
+        jaro = jaro_winkler_from_quotients(quotient.transposition[counts.matches][counts.mismatched],
+                                           quotient.ratio[n][counts.matches], quotient.ratio[m][counts.matches],
+                                           counts.prefix);
+    double trigram = 1.0;
+    if (n >= 3 && m >= 3) {
+        trigram = quotient.dice[n + m - 4][counts.common];
+    } else if (n >= 3 || m >= 3) {
+        trigram = 0.0;
+    }
+    return combine(quotient.edit[std::max(n, m)][counts.distance], jaro, trigram);
 }
 
 // 1 <= n, m <= 64; kOneChunk: m <= 16; kDistinctTrigrams: distinct_trigrams_.
 template <bool kOneChunk, bool kDistinctTrigrams>
-double ShortQuery::score_with(std::u32string_view b) const {
+MergedCounts ShortQuery::count_with(std::u32string_view b) const {
     const std::size_t n = n_;
     const std::size_t m = b.size();
     const char32_t* a = query_;
     const std::size_t longer = std::max(n, m);
-    const Quotients& quotient = quotients();
 
     // same(j): bit k set exactly when b[k] == a[j]. Characters that the query lacks get
     // row 0, which no query position has, and so do the padding bytes past m.
@@ -187,11 +207,11 @@ double ShortQuery::score_with(std::u32string_view b) const {
     const auto distance = static_cast<std::uint64_t>(static_cast<std::int64_t>(n) +
                                                      kernel::count_difference(vp & bits_below(m), vn & bits_below(m)));
 
-    double jaro = 0.0;
+    std::size_t mismatched = 0;
+    std::size_t prefix = 0;
     if (matches != 0) {
         // The k-th flagged position of b against the k-th matched character of a, over
         // all of b: a fixed trip count keeps the loop exit predictable.
-        std::size_t mismatched = 0;
         std::size_t i = 0;
         for (std::size_t k = 0; k < m; ++k) {
             const std::size_t flagged = (flagged_b >> k) & 1;
@@ -201,30 +221,21 @@ double ShortQuery::score_with(std::u32string_view b) const {
         // Equal leading characters, at most 4, from the diagonal of the masks.
         std::uint64_t diagonal = 0;
         for (std::size_t p = 0; p < std::min(weights::kMaxPrefix, n); ++p) diagonal |= same(p) & (std::uint64_t{1} << p);
-        const auto prefix = static_cast<std::size_t>(std::countr_one(diagonal));
-        jaro = jaro_winkler_from_quotients(quotient.transposition[matches][mismatched], quotient.ratio[n][matches],
-                                           quotient.ratio[m][matches], prefix);
+        prefix = static_cast<std::size_t>(std::countr_one(diagonal));
     }
-
-    double trigram = 1.0;
-    if (n >= 3 && m >= 3) {
-        trigram = quotient.dice[n + m - 4][common];
-    } else if (n >= 3 || m >= 3) {
-        trigram = 0.0;
-    }
-
-    return combine(quotient.edit[longer][distance], jaro, trigram);
+    return {static_cast<std::size_t>(distance), matches, mismatched, prefix, static_cast<std::size_t>(common)};
 }
 
 WeightedScorer::WeightedScorer(std::u32string_view query)
     : query_length_(query.size()),
-      short_(fits_short(query.size()) ? query : std::u32string_view(), ShortQuery::Use::kManyCandidates),
+      fits_short_(fits_short(query.size())),
+      short_(fits_short_ ? query : std::u32string_view(), ShortQuery::Use::kManyCandidates),
       distance_(query),
       jaro_winkler_(query),
       trigrams_(query) {}
 
 double WeightedScorer::score(std::u32string_view candidate) {
-    if (fits_short(query_length_) && fits_short(candidate.size())) return short_.score(candidate);
+    if (fits_short_ && fits_short(candidate.size())) return short_.score(candidate);
     // The edit distance is symmetric, so the query's pattern serves either order.
     return combine_separate(
         query_length_, candidate.size(), [&] { return distance_.distance(candidate); },

@@ -6,10 +6,20 @@
 
 #include "measures/jaro_winkler.hpp"
 #include "measures/kernel_support.hpp"
+#include "measures/lanes/lane_types.hpp"
 #include "measures/levenshtein.hpp"
 #include "measures/trigram.hpp"
 
 namespace pelgar::measures {
+
+// What the merged pass counts for a query and one candidate; the score follows from these.
+struct MergedCounts {
+    std::size_t distance;    // edit distance
+    std::size_t matches;     // Jaro matches
+    std::size_t mismatched;  // matched characters out of order
+    std::size_t prefix;      // equal leading characters, at most 4
+    std::size_t common;      // trigrams paired off
+};
 
 // The three measures merged into one pass, for a query and a candidate of 1 to 64
 // characters each: one table gives, for each query position, the mask of candidate
@@ -31,9 +41,19 @@ public:
     // characters.
     double score(std::u32string_view candidate) const;
 
+    // The score of a candidate of m characters from what the pass counted for it.
+    double score_of(const MergedCounts& counts, std::size_t m) const;
+
+    // The query as the vectorised pass over several candidates reads it.
+    lanes::LaneQuery lane_query() const { return {n_, query_rows_, distinct_trigrams_}; }
+    std::size_t length() const noexcept { return n_; }
+    // Rows run from 1 to distinct_characters(); 0 stands for characters the query lacks.
+    std::uint8_t row_of(char32_t c) const { return rows_.find(c); }
+    std::size_t distinct_characters() const noexcept { return distinct_; }
+
 private:
     template <bool kOneChunk, bool kDistinctTrigrams>
-    double score_with(std::u32string_view candidate) const;
+    MergedCounts count_with(std::u32string_view candidate) const;
 
     std::size_t n_ = 0;
     char32_t query_[kMaxLength];
@@ -45,6 +65,7 @@ private:
     alignas(16) std::uint8_t splat_rows_[kMaxLength][16];
     // Known that no trigram occurs twice in the query: then each one pairs off on its own.
     bool distinct_trigrams_ = false;
+    std::size_t distinct_ = 0;
 };
 
 // weighted_score with the first string fixed, for scoring one query against many
@@ -56,8 +77,13 @@ public:
     explicit WeightedScorer(std::u32string_view query);
     double score(std::u32string_view candidate);
 
+    // The merged pass of the query, when candidates of 1 to ShortQuery::kMaxLength
+    // characters take it; nullptr for an empty or longer query.
+    const ShortQuery* short_query() const noexcept { return fits_short_ ? &short_ : nullptr; }
+
 private:
     std::size_t query_length_;
+    bool fits_short_;
     ShortQuery short_;
     LevenshteinPattern distance_;
     JaroWinklerPattern jaro_winkler_;

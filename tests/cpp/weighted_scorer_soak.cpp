@@ -2,6 +2,8 @@
 // bit for bit. One scorer is reused over candidates of every length, so its per-length
 // state is exercised; lengths run past 16 and 64 characters, where the scoring changes
 // strategy, and queries with repeated trigrams take the other way of counting them.
+// The short candidates also go through the grouped pass of every instruction set this
+// processor runs, in groups of every fill, each group reused across many candidates.
 // Usage: weighted_scorer_soak [queries] [seed]; exits non-zero on the first difference.
 #include <bit>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "measures/lanes/candidate_group.hpp"
 #include "measures/weighted_score.hpp"
 #include "reference_measures.hpp"
 
@@ -74,11 +77,15 @@ int main(int argc, char** argv) {
     const std::u32string alphabets[] = {U"ab", U"abc", U"abcdefghijklmnopqrstuvwxyz ", U"ab \u00e9\u00df\u00ff",
                                         U"\u65e5\u672c\u8a9ea", U"a\U0001F600b\u00ff\u0100\u0153"};
     Generator gen{std::mt19937_64(seed)};
+    const std::vector<measures::lanes::NamedLaneKernel> kernels = measures::lanes::runnable_lane_kernels();
+    for (const auto& kernel : kernels) std::printf("grouped pass: %s\n", kernel.name);
     long pairs = 0;
     for (long round = 0; round < queries; ++round) {
         const std::u32string& alphabet = alphabets[gen.below(std::size(alphabets))];
         const std::u32string query = gen.word(alphabet, gen.length());
         measures::WeightedScorer scorer(query);
+        std::vector<std::u32string> shorts;
+        std::vector<double> wanted;
         for (std::size_t c = gen.below(16); c > 0; --c) {
             const std::u32string candidate =
                 gen.below(2) == 0 ? gen.variant(query, alphabet) : gen.word(alphabet, gen.length());
@@ -87,7 +94,26 @@ int main(int argc, char** argv) {
             if (!same_bits(measures::weighted_score(std::u32string_view(query), std::u32string_view(candidate)), want,
                            query, candidate, "weighted_score"))
                 return 1;
+            if (!candidate.empty() && candidate.size() <= measures::ShortQuery::kMaxLength) {
+                shorts.push_back(candidate);
+                wanted.push_back(want);
+            }
             ++pairs;
+        }
+        const measures::ShortQuery* short_query = scorer.short_query();
+        if (!short_query) continue;
+        for (const auto& kernel : kernels) {
+            measures::CandidateGroup group(*short_query, kernel.kernel);
+            // Groups of every size, flushed early at random.
+            for (std::size_t from = 0; from < shorts.size();) {
+                const std::size_t count = std::min(shorts.size() - from, 1 + gen.below(measures::CandidateGroup::kLanes));
+                for (std::size_t i = 0; i < count; ++i) group.add(shorts[from + i]);
+                double scores[measures::CandidateGroup::kLanes];
+                group.score_into(scores);
+                for (std::size_t i = 0; i < count; ++i)
+                    if (!same_bits(scores[i], wanted[from + i], query, shorts[from + i], kernel.name)) return 1;
+                from += count;
+            }
         }
     }
     std::printf("weighted_scorer_soak: %ld pairs agree\n", pairs);
