@@ -32,7 +32,8 @@ public:
         if (unchecked_ > 0) {
             --unchecked_;
         } else if (best_) {
-            const bool pruned = bound_.upper_bound(normalized_candidate) < best_->score;
+            const bool pruned = bound_.length_ceiling(normalized_candidate.size()) < best_->score ||
+                                bound_.upper_bound(normalized_candidate) < best_->score;
             window_pruned_ += pruned;
             if (++window_checked_ == kWindow) {
                 if (window_pruned_ < kWorthwhile) unchecked_ = kPause;

@@ -53,7 +53,7 @@ ScoreBound::LengthPart ScoreBound::length_part(std::size_t m) {
     if (m <= kCachedLengths && length_parts_[m].ready) return length_parts_[m];
     const std::size_t n = query_.size();
     LengthPart part;
-    part.inverse_m = 1.0 / static_cast<double>(m);
+    part.inverse_m = m == 0 ? 0.0 : 1.0 / static_cast<double>(m);
     part.edit_factor = std::min(inverse_length_, part.inverse_m) * weights::kEdit;
     double trigram = 0.0;
     if (n < 3 && m < 3) {
@@ -63,6 +63,7 @@ ScoreBound::LengthPart ScoreBound::length_part(std::size_t m) {
         trigram = 2.0 * std::min(a, b) / (a + b);
     }
     part.trigram_term = trigram * weights::kTrigram;
+    part.ceiling = length_bound(n, m, std::numeric_limits<std::size_t>::max());
     part.ready = true;
     if (m <= kCachedLengths) length_parts_[m] = part;
     return part;

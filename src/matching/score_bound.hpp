@@ -17,6 +17,10 @@ public:
 
     double upper_bound(std::u32string_view candidate);
 
+    // An upper bound over every candidate of m characters, looser than upper_bound() but
+    // cached per length, so checking it first costs next to nothing.
+    double length_ceiling(std::size_t m) { return length_part(m).ceiling; }
+
     // The same, for a candidate known to share at most `shared_trigrams` trigrams with the
     // query (a multiset count); tighter wherever that count is small.
     double upper_bound(std::u32string_view candidate, std::size_t shared_trigrams);
@@ -39,6 +43,7 @@ private:
         double inverse_m = 0.0;
         double edit_factor = 0.0;    // min(1/n, 1/m) * 0.35
         double trigram_term = 0.0;   // the trigram bound times 0.25
+        double ceiling = 0.0;        // length_bound(n, m, any number of shared trigrams)
         bool ready = false;
     };
     static constexpr std::size_t kCachedLengths = 64;
