@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "matching/char_buckets.hpp"
 #include "matching/match.hpp"
 #include "matching/score_bound.hpp"
 #include "measures/grouped_scorer.hpp"
@@ -15,10 +16,10 @@ namespace pelgar::matching {
 // short names between checks.
 inline std::int64_t candidate_work(std::size_t bytes) { return static_cast<std::int64_t>(bytes) + 8; }
 
-// The best-of rule over normalised candidates offered in input order: a score >= the
-// running best replaces it, so the last of equal top scores wins. Scores may arrive out of
-// order (short candidates are scored in groups), so the rule is kept as the greatest
-// (score, index) pair, which is the same thing. A candidate whose
+// The best-of rule over normalised candidates: the greatest score wins, and of equal top
+// scores the one latest in input order (the greatest index), as if each score >= the
+// running best replaced it in input order. Candidates may be offered in any order, and
+// their scores may arrive late (short ones are scored in groups). A candidate whose
 // upper bound is below the running best cannot win and is not scored; a candidate that
 // could tie is always scored. Where the bound keeps failing to prune (candidates as
 // alike as the best so far), checking it costs more than it saves, so after a window
@@ -29,11 +30,37 @@ public:
     explicit BestOf(std::u32string_view normalized_query) : scorer_(normalized_query), bound_(normalized_query) {}
 
     void offer(std::size_t index, std::u32string_view normalized_candidate) {
+        offer_bounded(index, normalized_candidate, [&] { return bound_.upper_bound(normalized_candidate); });
+    }
+
+    // The same with the candidate's bucket counts, made once for candidates that many
+    // queries search; a candidate longer than CharBuckets::kMaxLength has none.
+    void offer(std::size_t index, std::u32string_view normalized_candidate, const CharBuckets& candidate_buckets) {
+        if (normalized_candidate.size() > CharBuckets::kMaxLength) return offer(index, normalized_candidate);
+        offer_bounded(index, normalized_candidate,
+                      [&] { return bound_.upper_bound(normalized_candidate, candidate_buckets); });
+    }
+
+    // True when no candidate of m characters can reach the running best; then none further
+    // from the query's length can either.
+    bool out_of_reach(std::size_t m) { return best_ && bound_.length_ceiling(m) < best_->score; }
+
+    // The best match of all candidates offered; scores still held back are taken in first.
+    const std::optional<Match>& best() {
+        scorer_.flush([this](std::size_t i, double score) { consider(i, score); });
+        return best_;
+    }
+    // Candidates passed over unscored so far.
+    std::size_t skipped() const noexcept { return skipped_; }
+
+private:
+    template <class Bound>
+    void offer_bounded(std::size_t index, std::u32string_view normalized_candidate, Bound&& upper_bound) {
         if (unchecked_ > 0) {
             --unchecked_;
         } else if (best_) {
-            const bool pruned = bound_.length_ceiling(normalized_candidate.size()) < best_->score ||
-                                bound_.upper_bound(normalized_candidate) < best_->score;
+            const bool pruned =
+                bound_.length_ceiling(normalized_candidate.size()) < best_->score || upper_bound() < best_->score;
             window_pruned_ += pruned;
             if (++window_checked_ == kWindow) {
                 if (window_pruned_ < kWorthwhile) unchecked_ = kPause;
@@ -48,15 +75,6 @@ public:
         scorer_.offer(index, normalized_candidate, [this](std::size_t i, double score) { consider(i, score); });
     }
 
-    // The best match of all candidates offered; scores still held back are taken in first.
-    const std::optional<Match>& best() {
-        scorer_.flush([this](std::size_t i, double score) { consider(i, score); });
-        return best_;
-    }
-    // Candidates passed over unscored so far.
-    std::size_t skipped() const noexcept { return skipped_; }
-
-private:
     void consider(std::size_t index, double score) {
         if (!best_ || score > best_->score || (score == best_->score && index > best_->index))
             best_ = Match{index, score};

@@ -44,7 +44,9 @@ double edit_ceiling(std::size_t longer, std::size_t shared) {
 }  // namespace
 
 ScoreBound::ScoreBound(std::u32string_view query)
-    : query_(query), inverse_length_(query.empty() ? 0.0 : 1.0 / static_cast<double>(query.size())) {
+    : query_(query),
+      inverse_length_(query.empty() ? 0.0 : 1.0 / static_cast<double>(query.size())),
+      query_buckets_(CharBuckets::presence(query)) {
     for (char32_t c : query)
         if (c < 256) low_present_[c >> 6] |= std::uint64_t{1} << (c & 63);
 }
@@ -86,12 +88,23 @@ double ScoreBound::upper_bound(std::u32string_view candidate, std::size_t shared
         shared_trigrams);
 }
 
+double ScoreBound::upper_bound(std::u32string_view candidate, const CharBuckets& candidate_buckets) {
+    if (query_.empty() || candidate.empty()) return 1.0 + kRoundingMargin;
+    return bound_from_count(candidate, candidate_buckets.count_in(query_buckets_),
+                            length_part(candidate.size()).trigram_term, std::numeric_limits<std::size_t>::max());
+}
+
 double ScoreBound::bound_with_trigram_term(std::u32string_view candidate, double trigram_term,
                                            std::size_t shared_trigrams) {
+    std::size_t in_query_count = 0;
+    for (char32_t c : candidate) in_query_count += in_query(c);
+    return bound_from_count(candidate, in_query_count, trigram_term, shared_trigrams);
+}
+
+double ScoreBound::bound_from_count(std::u32string_view candidate, std::size_t in_query_count, double trigram_term,
+                                    std::size_t shared_trigrams) {
     const std::size_t n = query_.size(), m = candidate.size();
-    std::size_t common = 0;
-    for (char32_t c : candidate) common += in_query(c);
-    common = std::min(common, n);
+    const std::size_t common = std::min(in_query_count, n);
     std::size_t prefix = 0;
     const std::size_t prefix_limit = std::min({weights::kMaxPrefix, n, m});
     while (prefix < prefix_limit && query_[prefix] == candidate[prefix]) ++prefix;

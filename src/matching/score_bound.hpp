@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "matching/char_buckets.hpp"
+
 namespace pelgar::matching {
 
 // An upper bound of weighted_score(query, candidate) that costs a few nanoseconds, for
@@ -16,6 +18,10 @@ public:
     explicit ScoreBound(std::u32string_view query);
 
     double upper_bound(std::u32string_view candidate);
+
+    // The same from the candidate's bucket counts (of CharBuckets::kMaxLength characters at
+    // most), which stand in for checking each character against the query.
+    double upper_bound(std::u32string_view candidate, const CharBuckets& candidate_buckets);
 
     // An upper bound over every candidate of m characters, looser than upper_bound() but
     // cached per length, so checking it first costs next to nothing.
@@ -33,6 +39,9 @@ public:
 private:
     double bound_with_trigram_term(std::u32string_view candidate, double trigram_term,
                                    std::size_t shared_trigrams);
+    // in_query: how many of the candidate's characters can be in the query, at least all that are.
+    double bound_from_count(std::u32string_view candidate, std::size_t in_query, double trigram_term,
+                            std::size_t shared_trigrams);
 
     bool in_query(char32_t c) const {
         return c >= 256 || ((low_present_[c >> 6] >> (c & 63)) & 1) != 0;
@@ -53,6 +62,7 @@ private:
     std::array<LengthPart, kCachedLengths + 1> length_parts_{};
     double inverse_length_ = 0.0;
     std::array<std::uint64_t, 4> low_present_{};  // which code points below 256 the query holds
+    CharBuckets query_buckets_;                   // which buckets the query's characters fall in
 };
 
 }  // namespace pelgar::matching

@@ -1,6 +1,7 @@
 // The pruned best-of search against a plain loop over the plain measures: random candidate
 // lists full of near-ties, duplicates and equal scores must give the same index and bits.
-// Also checks directly that the score bounds never fall below the score.
+// Also checks directly that the score bounds never fall below the score, and runs the batch
+// search (candidates ordered by length, bucket counts, the worker pool) over the same lists.
 // Usage: best_of_soak [lists] [seed]; exits non-zero on the first difference.
 #include <bit>
 #include <cstdio>
@@ -10,17 +11,47 @@
 #include <string>
 #include <vector>
 
+#include "matching/batch_best_match.hpp"
 #include "matching/best_of.hpp"
 #include "reference_measures.hpp"
+#include "text/normalize.hpp"
+#include "text/utf8.hpp"
 
 namespace {
 
 using namespace pelgar;
 
+using Expected = std::optional<matching::Match>;
+
 void print(const char* what, std::u32string_view text) {
     std::printf("%s:", what);
     for (char32_t c : text) std::printf(" %X", static_cast<unsigned>(c));
     std::printf("\n");
+}
+
+bool same_match(const Expected& got, const Expected& expected, std::u32string_view query,
+                const std::vector<std::u32string>& candidates, const char* how) {
+    if (got.has_value() == expected.has_value() &&
+        (!got || (got->index == expected->index &&
+                  std::bit_cast<std::uint64_t>(got->score) == std::bit_cast<std::uint64_t>(expected->score))))
+        return true;
+    print("query", query);
+    for (const auto& c : candidates) print("candidate", c);
+    std::printf("FAIL %s: best index %zu score %.17g, want index %zu score %.17g\n", how, got ? got->index : 0,
+                got ? got->score : 0.0, expected ? expected->index : 0, expected ? expected->score : 0.0);
+    return false;
+}
+
+// The last of the top scores of the plain measures, over texts normalised as the batch does.
+Expected plain_best(const std::u32string& query, const std::vector<std::u32string>& candidates) {
+    auto normal = [](const std::u32string& text) { return text::decode_utf8(text::normalize(text::encode_utf8(text))); };
+    const std::u32string q = normal(query);
+    Expected best;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const double score = reference::reference_weighted(q, normal(candidates[i]));
+        if (!best || score >= best->score) best = matching::Match{i, score};
+    }
+    return best;
 }
 
 struct Generator {
@@ -75,6 +106,8 @@ int main(int argc, char** argv) {
             const std::size_t kind = gen.below(4);
             c = kind == 0 ? query : kind == 1 ? gen.word(max_length) : gen.variant(query);
         }
+        // Now and then one past the bucket counts' reach.
+        if (gen.below(64) == 0) candidates.push_back(gen.word(320));
         // Exact duplicates of earlier candidates make ties on the top score common.
         if (!candidates.empty() && gen.below(2) == 0) candidates.push_back(candidates[gen.below(candidates.size())]);
 
@@ -83,7 +116,9 @@ int main(int argc, char** argv) {
         std::optional<matching::Match> expected;
         for (std::size_t i = 0; i < candidates.size(); ++i) {
             const double score = reference::reference_weighted(query, candidates[i]);
-            if (!(bound.upper_bound(candidates[i]) >= score)) {
+            const matching::CharBuckets buckets(candidates[i]);
+            if (!(bound.upper_bound(candidates[i]) >= score) || !(bound.upper_bound(candidates[i], buckets) >= score) ||
+                !(bound.length_ceiling(candidates[i].size()) >= score)) {
                 print("query", query);
                 print("candidate", candidates[i]);
                 std::printf("FAIL bound below score %.17g\n", score);
@@ -92,16 +127,17 @@ int main(int argc, char** argv) {
             if (!expected || score >= expected->score) expected = matching::Match{i, score};
             search.offer(i, candidates[i]);
         }
-        const auto& got = search.best();
-        if (got.has_value() != expected.has_value() ||
-            (got && (got->index != expected->index ||
-                     std::bit_cast<std::uint64_t>(got->score) != std::bit_cast<std::uint64_t>(expected->score)))) {
-            print("query", query);
-            for (const auto& c : candidates) print("candidate", c);
-            std::printf("FAIL best index %zu score %.17g, want index %zu score %.17g\n", got ? got->index : 0,
-                        got ? got->score : 0.0, expected ? expected->index : 0, expected ? expected->score : 0.0);
-            return 1;
-        }
+        if (!same_match(search.best(), expected, query, candidates, "best-of search")) return 1;
+
+        matching::TextList queries, texts;
+        queries.push_back(text::encode_utf8(query));
+        queries.push_back(text::encode_utf8(gen.variant(query)));
+        for (const auto& c : candidates) texts.push_back(text::encode_utf8(c));
+        const auto answers = matching::batch_find_best(queries, texts);
+        for (std::size_t q = 0; q < 2; ++q)
+            if (!same_match(answers[q], plain_best(text::decode_utf8(queries[q]), candidates),
+                            text::decode_utf8(queries[q]), candidates, "batch"))
+                return 1;
         scored_lists += !candidates.empty();
         skipped += search.skipped();
         offered += candidates.size();
