@@ -16,6 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 1; i < parts.size(); ++i) {
         const double score = reference::reference_weighted(query, parts[i]);
         fuzz::check(bound.upper_bound(parts[i]) >= score, "score bound below the score");
+        if (parts[i].size() <= matching::CharBuckets::kMaxLength)
+            fuzz::check(bound.upper_bound(parts[i], matching::CharBuckets(parts[i])) >= score,
+                        "bucketed score bound below the score");
+        fuzz::check(bound.length_ceiling(parts[i].size()) >= score, "length ceiling below the score");
         if (!expected || score >= expected->score) expected = matching::Match{i - 1, score};
         search.offer(i - 1, parts[i]);
     }
