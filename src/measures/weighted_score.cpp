@@ -73,85 +73,13 @@ const Quotients& quotients() {
     return table;
 }
 
-}  // namespace
-
-ShortQuery::ShortQuery(std::u32string_view query, Use use) : n_(query.size()) {
-    std::uint8_t rows = 0;
-    for (std::size_t j = 0; j < n_; ++j) {
-        const char32_t c = query[j];
-        std::uint8_t& row = rows_.entry(c);
-        if (row == 0) row = ++rows;
-        distinct_ = rows;
-        query_[j] = c;
-        query_rows_[j] = row;
-        std::fill_n(splat_rows_[j], 16, row);
-    }
-    if (use == Use::kManyCandidates) {
-        distinct_trigrams_ = true;
-        for (std::size_t i = 1; i + 2 < n_ && distinct_trigrams_; ++i)
-            for (std::size_t k = 0; k < i; ++k)
-                distinct_trigrams_ = distinct_trigrams_ && query.substr(k, 3) != query.substr(i, 3);
-    }
-    quotients();
-}
-
-double ShortQuery::score(std::u32string_view candidate) const {
-    MergedCounts counts;
-    if (candidate.size() <= 16)
-        counts = distinct_trigrams_ ? count_with<true, true>(candidate) : count_with<true, false>(candidate);
-    else
-        counts = distinct_trigrams_ ? count_with<false, true>(candidate) : count_with<false, false>(candidate);
-    return score_of(counts, candidate.size());
-}
-
-double ShortQuery::score_of(const MergedCounts& counts, std::size_t m) const {
-    const std::size_t n = n_;
-    const Quotients& quotient = quotients();
-    double jaro = 0.0;
-    if (counts.matches != 0)
-        jaro = jaro_winkler_from_quotients(quotient.transposition[counts.matches][counts.mismatched],
-                                           quotient.ratio[n][counts.matches], quotient.ratio[m][counts.matches],
-                                           counts.prefix);
-    double trigram = 1.0;
-    if (n >= 3 && m >= 3) {
-        trigram = quotient.dice[n + m - 4][counts.common];
-    } else if (n >= 3 || m >= 3) {
-        trigram = 0.0;
-    }
-    return combine(quotient.edit[std::max(n, m)][counts.distance], jaro, trigram);
-}
-
-// 1 <= n, m <= 64; kOneChunk: m <= 16; kDistinctTrigrams: distinct_trigrams_.
-template <bool kOneChunk, bool kDistinctTrigrams>
-MergedCounts ShortQuery::count_with(std::u32string_view b) const {
-    const std::size_t n = n_;
+// The merged pass proper, for 1 <= n, m <= 64: same(j) gives the mask of the positions of b
+// that hold a[j]; kDistinctTrigrams: no trigram occurs twice in a.
+template <bool kDistinctTrigrams, class Same>
+MergedCounts merged_counts(std::u32string_view a, std::u32string_view b, Same&& same) {
+    const std::size_t n = a.size();
     const std::size_t m = b.size();
-    const char32_t* a = query_;
     const std::size_t longer = std::max(n, m);
-
-    // same(j): bit k set exactly when b[k] == a[j]. Characters that the query lacks get
-    // row 0, which no query position has, and so do the padding bytes past m.
-    alignas(16) std::uint8_t rows[kMaxLength] = {};
-    for (std::size_t k = 0; k < m; ++k) rows[k] = rows_.find(b[k]);
-    const std::size_t chunks = kOneChunk ? 1 : (m + 15) / 16;
-#ifdef PELGAR_SHARED_SSE2
-    __m128i chunk[kMaxLength / 16];
-    for (std::size_t c = 0; c < chunks; ++c) chunk[c] = _mm_load_si128(reinterpret_cast<const __m128i*>(rows + 16 * c));
-    auto same = [&](std::size_t j) {
-        const __m128i row = _mm_load_si128(reinterpret_cast<const __m128i*>(splat_rows_[j]));
-        std::uint64_t bits = 0;
-        for (std::size_t c = 0; c < chunks; ++c)
-            bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk[c], row)))} << (16 * c);
-        return bits;
-    };
-#else
-    auto same = [&](std::size_t j) {
-        std::uint64_t bits = 0;
-        for (std::size_t k = 0; k < 16 * chunks; ++k) bits |= std::uint64_t{rows[k] == query_rows_[j]} << k;
-        return bits;
-    };
-#endif
-
     const std::size_t half = longer / 2;
     const std::size_t window = half >= 1 ? half - 1 : 0;
 
@@ -167,7 +95,7 @@ MergedCounts ShortQuery::count_with(std::u32string_view b) const {
     // Positions j - window to j + window of b as two masks (window < 32), moved along with j.
     std::uint64_t window_from = ~std::uint64_t{0};
     std::uint64_t window_below = bits_below(window + 1);
-    char32_t matched_a[kMaxLength + 1];  // one spare: the slot past the last match is written too
+    char32_t matched_a[ShortQuery::kMaxLength + 1];  // one spare: the slot past the last match is written too
     std::size_t matches = 0;
     // Trigrams: query trigram j - 2 equals candidate trigram k exactly when bit k is set in
     // same(j - 2) & same(j - 1) >> 1 & same(j) >> 2. Equal trigrams share one mask, so
@@ -226,6 +154,103 @@ MergedCounts ShortQuery::count_with(std::u32string_view b) const {
     return {static_cast<std::size_t>(distance), matches, mismatched, prefix, static_cast<std::size_t>(common)};
 }
 
+// The score from the counts of the merged pass over n query and m candidate characters.
+double merged_score(const MergedCounts& counts, std::size_t n, std::size_t m) {
+    const Quotients& quotient = quotients();
+    double jaro = 0.0;
+    if (counts.matches != 0)
+        jaro = jaro_winkler_from_quotients(quotient.transposition[counts.matches][counts.mismatched],
+                                           quotient.ratio[n][counts.matches], quotient.ratio[m][counts.matches],
+                                           counts.prefix);
+    double trigram = 1.0;
+    if (n >= 3 && m >= 3) {
+        trigram = quotient.dice[n + m - 4][counts.common];
+    } else if (n >= 3 || m >= 3) {
+        trigram = 0.0;
+    }
+    return combine(quotient.edit[std::max(n, m)][counts.distance], jaro, trigram);
+}
+
+// One pair of Latin-1 strings: a table indexed by character gives each mask of b directly,
+// with no rows to set up. Only the entries that the pair reads are written.
+MergedCounts latin1_pair_counts(std::u32string_view a, std::u32string_view b) {
+    std::uint64_t masks[256];
+    for (const char32_t c : a) masks[c] = 0;
+    for (const char32_t c : b) masks[c] = 0;
+    for (std::size_t k = 0; k < b.size(); ++k) masks[b[k]] |= std::uint64_t{1} << k;
+    return merged_counts<false>(a, b, [&](std::size_t j) { return masks[a[j]]; });
+}
+
+bool all_latin1(std::u32string_view text) {
+    char32_t seen = 0;
+    for (const char32_t c : text) seen |= c;
+    return seen < 256;
+}
+
+}  // namespace
+
+ShortQuery::ShortQuery(std::u32string_view query, Use use) : n_(query.size()) {
+    std::uint8_t rows = 0;
+    for (std::size_t j = 0; j < n_; ++j) {
+        const char32_t c = query[j];
+        std::uint8_t& row = rows_.entry(c);
+        if (row == 0) row = ++rows;
+        distinct_ = rows;
+        query_[j] = c;
+        query_rows_[j] = row;
+        std::fill_n(splat_rows_[j], 16, row);
+    }
+    if (use == Use::kManyCandidates) {
+        distinct_trigrams_ = true;
+        for (std::size_t i = 1; i + 2 < n_ && distinct_trigrams_; ++i)
+            for (std::size_t k = 0; k < i; ++k)
+                distinct_trigrams_ = distinct_trigrams_ && query.substr(k, 3) != query.substr(i, 3);
+    }
+    quotients();
+}
+
+double ShortQuery::score(std::u32string_view candidate) const {
+    MergedCounts counts;
+    if (candidate.size() <= 16)
+        counts = distinct_trigrams_ ? count_with<true, true>(candidate) : count_with<true, false>(candidate);
+    else
+        counts = distinct_trigrams_ ? count_with<false, true>(candidate) : count_with<false, false>(candidate);
+    return score_of(counts, candidate.size());
+}
+
+double ShortQuery::score_of(const MergedCounts& counts, std::size_t m) const { return merged_score(counts, n_, m); }
+
+// 1 <= n, m <= 64; kOneChunk: m <= 16; kDistinctTrigrams: distinct_trigrams_.
+template <bool kOneChunk, bool kDistinctTrigrams>
+MergedCounts ShortQuery::count_with(std::u32string_view b) const {
+    const std::size_t m = b.size();
+
+    // same(j): bit k set exactly when b[k] == a[j]. Characters that the query lacks get
+    // row 0, which no query position has, and so do the padding bytes past m.
+    alignas(16) std::uint8_t rows[kMaxLength] = {};
+    for (std::size_t k = 0; k < m; ++k) rows[k] = rows_.find(b[k]);
+    const std::size_t chunks = kOneChunk ? 1 : (m + 15) / 16;
+#ifdef PELGAR_SHARED_SSE2
+    __m128i chunk[kMaxLength / 16];
+    for (std::size_t c = 0; c < chunks; ++c) chunk[c] = _mm_load_si128(reinterpret_cast<const __m128i*>(rows + 16 * c));
+    auto same = [&](std::size_t j) {
+        const __m128i row = _mm_load_si128(reinterpret_cast<const __m128i*>(splat_rows_[j]));
+        std::uint64_t bits = 0;
+        for (std::size_t c = 0; c < chunks; ++c)
+            bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk[c], row)))} << (16 * c);
+        return bits;
+    };
+#else
+    auto same = [&](std::size_t j) {
+        std::uint64_t bits = 0;
+        for (std::size_t k = 0; k < 16 * chunks; ++k) bits |= std::uint64_t{rows[k] == query_rows_[j]} << k;
+        return bits;
+    };
+#endif
+
+    return merged_counts<kDistinctTrigrams>(std::u32string_view(query_, n_), b, same);
+}
+
 WeightedScorer::WeightedScorer(std::u32string_view query)
     : query_length_(query.size()),
       fits_short_(fits_short(query.size())),
@@ -244,7 +269,10 @@ double WeightedScorer::score(std::u32string_view candidate) {
 
 // One pair: no pattern for many candidates, just the merged pass or the one-off measures.
 double weighted_score(std::u32string_view a, std::u32string_view b) {
-    if (fits_short(a.size()) && fits_short(b.size())) return ShortQuery(a, ShortQuery::Use::kOnePair).score(b);
+    if (fits_short(a.size()) && fits_short(b.size())) {
+        if (all_latin1(a) && all_latin1(b)) return merged_score(latin1_pair_counts(a, b), a.size(), b.size());
+        return ShortQuery(a, ShortQuery::Use::kOnePair).score(b);
+    }
     return combine_separate(
         a.size(), b.size(), [&] { return edit_distance(a, b); }, [&] { return jaro_winkler_score(a, b); },
         [&] { return trigram_score(a, b); });
