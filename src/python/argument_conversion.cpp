@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <string_view>
 
-#include "common/stop.hpp"
-#include "python/python_error.hpp"
-
 namespace pelgar::python {
 
 namespace {
@@ -13,8 +10,17 @@ namespace {
 // A reported length only sizes the first allocation, and a false one must not exhaust memory.
 constexpr Py_ssize_t kMaxInitialReservation = 1 << 16;
 
+static_assert(sizeof(Py_UCS4) == sizeof(char32_t), "code points are read as Py_UCS4");
+
 [[noreturn]] void not_convertible(PyObject* object, const char* target) {
     throw PythonError::type_error("'" + type_qualname(object) + "' object cannot be converted to '" + target + "'");
+}
+
+bool has_surrogate(std::u32string_view text) {
+    char32_t seen = 0;
+    for (const char32_t cp : text) seen |= cp;
+    if (seen < 0xD800) return false;  // the common case: one pass of ORs
+    return std::any_of(text.begin(), text.end(), [](char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; });
 }
 
 // The UTF-8 encoding of a str, with the bytes object that holds it.
@@ -25,27 +31,6 @@ Utf8Text utf8_of(PyObject* object) {
     Py_ssize_t size = 0;
     if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) throw PythonError::fetch();
     return Utf8Text(std::move(bytes), std::string_view(data, static_cast<std::size_t>(size)));
-}
-
-matching::TextList text_list(PyObject* object) {
-    if (PyUnicode_Check(object)) throw PythonError::type_error("Can't extract `str` to `Vec`");
-    if (!PySequence_Check(object)) not_convertible(object, "Sequence");
-    matching::TextList texts;
-    const Py_ssize_t reported = PySequence_Size(object);
-    if (reported < 0)
-        PyErr_Clear();
-    else
-        texts.reserve(static_cast<std::size_t>(std::min(reported, kMaxInitialReservation)));
-    Ref iterator(checked(PyObject_GetIter(object)));
-    // Copying millions of texts takes long enough that a signal should not wait for it.
-    StopPoll poll;
-    while (Ref item{PyIter_Next(iterator.get())}) {
-        const Utf8Text text = utf8_of(item.get());
-        poll(static_cast<std::int64_t>(text.view().size()) + 8);
-        texts.push_back(text.view());
-    }
-    if (PyErr_Occurred()) throw PythonError::fetch();
-    return texts;
 }
 
 template <class Convert>
@@ -59,12 +44,48 @@ auto converted(const char* parameter, Convert&& convert) {
 
 }  // namespace
 
-Utf8Text text_argument(PyObject* object, const char* parameter) {
-    return converted(parameter, [&] { return utf8_of(object); });
+std::u32string_view CodePointReader::read(PyObject* object) {
+    if (!PyUnicode_Check(object)) not_convertible(object, "PyString");
+    const Py_ssize_t length = PyUnicode_GetLength(object);
+    if (length < 0) throw PythonError::fetch();
+    const auto size = static_cast<std::size_t>(length);
+    if (size > capacity_) {
+        const std::size_t capacity = std::max(size, 2 * capacity_);
+        heap_ = std::make_unique_for_overwrite<char32_t[]>(capacity);
+        data_ = heap_.get();
+        capacity_ = capacity;
+    }
+    if (!PyUnicode_AsUCS4(object, reinterpret_cast<Py_UCS4*>(data_), static_cast<Py_ssize_t>(capacity_), 0))
+        throw PythonError::fetch();
+    const std::u32string_view text(data_, size);
+    // Encoding raises the interpreter's own error for the first lone surrogate.
+    if (has_surrogate(text)) utf8_of(object);
+    return text;
 }
 
-matching::TextList text_list_argument(PyObject* object, const char* parameter) {
-    return converted(parameter, [&] { return text_list(object); });
+std::u32string_view code_points_argument(PyObject* object, const char* parameter, CodePointReader& reader) {
+    return converted(parameter, [&] { return reader.read(object); });
+}
+
+TextSequence::TextSequence(PyObject* object) {
+    if (PyUnicode_Check(object)) throw PythonError::type_error("Can't extract `str` to `Vec`");
+    if (!PySequence_Check(object)) not_convertible(object, "Sequence");
+    const Py_ssize_t reported = PySequence_Size(object);
+    if (reported < 0)
+        PyErr_Clear();
+    else
+        reported_size_ = static_cast<std::size_t>(std::min(reported, kMaxInitialReservation));
+    iterator_ = Ref(checked(PyObject_GetIter(object)));
+}
+
+Ref TextSequence::next() {
+    Ref item(PyIter_Next(iterator_.get()));
+    if (!item && PyErr_Occurred()) throw PythonError::fetch();
+    return item;
+}
+
+Utf8Text text_argument(PyObject* object, const char* parameter) {
+    return converted(parameter, [&] { return utf8_of(object); });
 }
 
 double threshold_argument(PyObject* object_or_null, const char* parameter) {

@@ -1,6 +1,9 @@
 #include "python/entry_points.hpp"
 
 #include <array>
+#include <string_view>
+#include <utility>
+#include <vector>
 #include <optional>
 
 #include "matching/batch_best_match.hpp"
@@ -48,15 +51,18 @@ PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& 
 }
 
 // A query against candidates: query, candidates, threshold converted in order, then the
-// search, then its result filtered by the threshold.
-template <class Search, class Result>
-PyObject* match_call(const char* name, PyObject* args, PyObject* kwargs, Search&& search, Result&& result) {
+// result filtered by the threshold. Each candidate is searched as soon as it is read, so the
+// search is over when the candidates are converted; an argument error still ends the call
+// before any result is made.
+template <class Search, class Offer, class Result>
+PyObject* match_call(const char* name, PyObject* args, PyObject* kwargs, Offer&& offer, Result&& result) {
     return call(name, kMatchParameters, args, kwargs, [&](const std::array<PyObject*, 3>& slots) {
         const SignalWatch watch;
-        const Utf8Text query = text_argument(slots[0], "query");
-        const matching::TextList candidates = text_list_argument(slots[1], "candidates");
+        CodePointReader query_reader;
+        Search search(code_points_argument(slots[0], "query", query_reader));
+        auto kept = offer(search, slots[1]);
         const double threshold = threshold_argument(slots[2], "threshold");
-        return result(search(query.view(), candidates), candidates, threshold);
+        return result(std::move(search), std::move(kept), threshold);
     });
 }
 
@@ -92,20 +98,64 @@ PyObject* token_set_ratio(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* best_match(PyObject*, PyObject* args, PyObject* kwargs) {
-    return match_call("best_match", args, kwargs, matching::find_best_match, match_result);
+    return match_call<matching::BestMatchSearch>(
+        "best_match", args, kwargs,
+        [](matching::BestMatchSearch& search, PyObject* candidates) {
+            Ref best;  // only the best candidate's object is kept, for the result
+            for_each_text_argument(candidates, "candidates", [](std::size_t) {}, [&](Ref item, std::u32string_view text) {
+                if (search.offer(text)) best = std::move(item);
+            });
+            return best;
+        },
+        [](matching::BestMatchSearch&& search, Ref best, double threshold) {
+            return match_result(search.best(), best.get(), threshold);
+        });
 }
 
 PyObject* rank_matches(PyObject*, PyObject* args, PyObject* kwargs) {
-    return match_call("rank_matches", args, kwargs, matching::rank_all, match_list_result);
+    return match_call<matching::RankingSearch>(
+        "rank_matches", args, kwargs,
+        [](matching::RankingSearch& search, PyObject* candidates) {
+            std::vector<Ref> items;
+            for_each_text_argument(
+                candidates, "candidates",
+                [&](std::size_t size) {
+                    items.reserve(size);
+                    search.reserve(size);
+                },
+                [&](Ref item, std::u32string_view text) {
+                    search.offer(text);
+                    items.push_back(std::move(item));
+                });
+            return items;
+        },
+        [](matching::RankingSearch&& search, std::vector<Ref> items, double threshold) {
+            return match_list_result(std::move(search).ranking(), items, threshold);
+        });
 }
 
 PyObject* batch_best_match(PyObject*, PyObject* args, PyObject* kwargs) {
     return call("batch_best_match", kBatchParameters, args, kwargs, [](const std::array<PyObject*, 3>& slots) {
         const SignalWatch watch;
-        const matching::TextList queries = text_list_argument(slots[0], "queries");
-        const matching::TextList candidates = text_list_argument(slots[1], "candidates");
+        matching::CodePointTexts queries;
+        for_each_text_argument(
+            slots[0], "queries", [&](std::size_t size) { queries.reserve(size); },
+            [&](Ref, std::u32string_view text) { queries.push_back(text); });
+        // Candidates are normalised as they are read; their objects are kept for the results.
+        matching::PreparedCandidates candidates;
+        std::vector<Ref> items;
+        for_each_text_argument(
+            slots[1], "candidates",
+            [&](std::size_t size) {
+                candidates.reserve(size);
+                items.reserve(size);
+            },
+            [&](Ref item, std::u32string_view text) {
+                candidates.add(text);
+                items.push_back(std::move(item));
+            });
         const double threshold = threshold_argument(slots[2], "threshold");
-        return answer_list_result(matching::batch_find_best(queries, candidates), candidates, threshold);
+        return answer_list_result(matching::batch_find_best(queries, candidates), items, threshold);
     });
 }
 

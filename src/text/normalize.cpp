@@ -396,4 +396,10 @@ char32_t* normalize_into(std::string_view text, char32_t* out) { return normaliz
 
 char32_t* normalize_into(std::u32string_view text, char32_t* out) { return normalize_trimmed_into(trim(text), out); }
 
+std::u32string normalize(std::u32string_view text) {
+    std::u32string out(max_code_point_growth * text.size(), U'\0');
+    out.resize(static_cast<std::size_t>(normalize_into(text, out.data()) - out.data()));
+    return out;
+}
+
 }  // namespace pelgar::text
