@@ -12,8 +12,8 @@ from pelgar import batch_best_match, best_match, combined_score, rank_matches
 
 
 @pytest.mark.parametrize("seed", [1, 2])
-def test_code_point_normaliser_matches_utf8_normaliser(ctest_results, seed):
-    result = ctest_result(ctest_results, f"normalize_code_points_soak_{seed}")
+def test_code_point_functions_match_utf8_functions(ctest_results, seed):
+    result = ctest_result(ctest_results, f"code_points_soak_{seed}")
     assert result.passed, result.output
     assert "20000 texts" in result.output and result.output.rstrip().endswith("ok")
 

@@ -24,7 +24,7 @@ STEPS = {
     "levenshtein": ("levenshtein_soak", ["{pairs}", "{seed}"], "release"),
     "best_of": ("best_of_soak", ["{pairs}", "{seed}"], "release"),
     "weighted_scorer": ("weighted_scorer_soak", ["{pairs}", "{seed}"], "release"),
-    "normalize_code_points": ("normalize_code_points_soak", ["{pairs}", "{seed}"], "release"),  # "pairs" counts texts
+    "code_points": ("code_points_soak", ["{pairs}", "{seed}"], "release"),  # "pairs" counts texts
     "join": ("join_test", ["{pairs}", "{seed}"], "release"),  # "pairs" counts random lists here
     "best_of_scalar": ("best_of_soak", ["{pairs}", "{seed}"], "scalar"),
     "weighted_scorer_scalar": ("weighted_scorer_soak", ["{pairs}", "{seed}"], "scalar"),

@@ -23,15 +23,8 @@ bool has_surrogate(std::u32string_view text) {
     return std::any_of(text.begin(), text.end(), [](char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; });
 }
 
-// The UTF-8 encoding of a str, with the bytes object that holds it.
-Utf8Text utf8_of(PyObject* object) {
-    if (!PyUnicode_Check(object)) not_convertible(object, "PyString");
-    Ref bytes(checked(PyUnicode_AsUTF8String(object)));
-    char* data = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) throw PythonError::fetch();
-    return Utf8Text(std::move(bytes), std::string_view(data, static_cast<std::size_t>(size)));
-}
+// Encoding to UTF-8 raises the interpreter's own error for the first lone surrogate.
+void raise_encoding_error(PyObject* text) { Ref(checked(PyUnicode_AsUTF8String(text))); }
 
 template <class Convert>
 auto converted(const char* parameter, Convert&& convert) {
@@ -49,17 +42,10 @@ std::u32string_view CodePointReader::read(PyObject* object) {
     const Py_ssize_t length = PyUnicode_GetLength(object);
     if (length < 0) throw PythonError::fetch();
     const auto size = static_cast<std::size_t>(length);
-    if (size > capacity_) {
-        const std::size_t capacity = std::max(size, 2 * capacity_);
-        heap_ = std::make_unique_for_overwrite<char32_t[]>(capacity);
-        data_ = heap_.get();
-        capacity_ = capacity;
-    }
-    if (!PyUnicode_AsUCS4(object, reinterpret_cast<Py_UCS4*>(data_), static_cast<Py_ssize_t>(capacity_), 0))
-        throw PythonError::fetch();
-    const std::u32string_view text(data_, size);
-    // Encoding raises the interpreter's own error for the first lone surrogate.
-    if (has_surrogate(text)) utf8_of(object);
+    char32_t* const data = buffer_.reset(size);  // never null, even for no code points
+    if (!PyUnicode_AsUCS4(object, reinterpret_cast<Py_UCS4*>(data), length, 0)) throw PythonError::fetch();
+    const std::u32string_view text(data, size);
+    if (has_surrogate(text)) raise_encoding_error(object);
     return text;
 }
 
@@ -82,10 +68,6 @@ Ref TextSequence::next() {
     Ref item(PyIter_Next(iterator_.get()));
     if (!item && PyErr_Occurred()) throw PythonError::fetch();
     return item;
-}
-
-Utf8Text text_argument(PyObject* object, const char* parameter) {
-    return converted(parameter, [&] { return utf8_of(object); });
 }
 
 double threshold_argument(PyObject* object_or_null, const char* parameter) {

@@ -4,11 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <utility>
 
 #include "common/stop.hpp"
+#include "measures/kernel_support.hpp"
 #include "python/py_ref.hpp"
 #include "python/python_error.hpp"
 
@@ -29,13 +29,8 @@ public:
     std::u32string_view read(PyObject* object);
 
 private:
-    // Names fit here, so one-pair calls and short candidates never allocate.
-    static constexpr std::size_t kInlineCodePoints = 128;
-
-    char32_t inline_[kInlineCodePoints];
-    std::unique_ptr<char32_t[]> heap_;
-    char32_t* data_ = inline_;
-    std::size_t capacity_ = kInlineCodePoints;
+    // Names fit inline, so one-pair calls and short candidates never allocate.
+    measures::kernel::SmallBuffer<char32_t, 128> buffer_;
 };
 
 // A str (or subclass) argument as code points, read into the reader's buffer.
@@ -76,21 +71,6 @@ void for_each_text_argument(PyObject* object, const char* parameter, Reserve&& r
         throw wrap_argument_error(std::move(error), parameter);
     }
 }
-
-// The UTF-8 text of a str argument, owned by the call. The copy is the bytes object that
-// encoding made: new, immutable and referenced only here, so its buffer stays as it is.
-class Utf8Text {
-public:
-    Utf8Text(Ref bytes, std::string_view text) noexcept : bytes_(std::move(bytes)), text_(text) {}
-    std::string_view view() const noexcept { return text_; }
-
-private:
-    Ref bytes_;
-    std::string_view text_;
-};
-
-// A str (or subclass) as its owned UTF-8 text.
-Utf8Text text_argument(PyObject* object, const char* parameter);
 
 // None or a missing argument is 0.0; otherwise whatever PyFloat_AsDouble makes of it.
 double threshold_argument(PyObject* object_or_null, const char* parameter);

@@ -24,7 +24,7 @@ constexpr std::array<const char* const, 3> kMatchParameters{"query", "candidates
 constexpr std::array<const char* const, 3> kBatchParameters{"queries", "candidates", "threshold"};
 
 // Two texts shorter than this between them are scored within a millisecond or so.
-constexpr std::size_t kLongPairBytes = std::size_t{1} << 12;
+constexpr std::size_t kLongPairCodePoints = std::size_t{1} << 12;
 
 // Bind, then hand the slots to the body, all inside the calling frame.
 template <std::size_t N, class Body>
@@ -39,14 +39,19 @@ PyObject* call(const char* name, const std::array<const char* const, N>& paramet
 }
 
 // A two-string function: both texts converted in order, the logic, the scalar result.
-template <class Logic, class Result>
-PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& logic, Result&& result) {
+// The logic of a two-string function, over the texts as code points.
+template <class Value>
+using PairLogic = Value (*)(std::u32string_view, std::u32string_view);
+
+template <class Value, class Result>
+PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, PairLogic<Value> logic, Result&& result) {
     return call(name, kPairParameters, args, kwargs, [&](const std::array<PyObject*, 2>& slots) {
-        const Utf8Text a = text_argument(slots[0], "a");
-        const Utf8Text b = text_argument(slots[1], "b");
+        CodePointReader a_reader, b_reader;
+        const std::u32string_view a = code_points_argument(slots[0], "a", a_reader);
+        const std::u32string_view b = code_points_argument(slots[1], "b", b_reader);
         std::optional<SignalWatch> watch;
-        if (a.view().size() + b.view().size() >= kLongPairBytes) watch.emplace();
-        return result(logic(a.view(), b.view()));
+        if (a.size() + b.size() >= kLongPairCodePoints) watch.emplace();
+        return result(logic(a, b));
     });
 }
 
@@ -66,15 +71,14 @@ PyObject* match_call(const char* name, PyObject* args, PyObject* kwargs, Offer&&
     });
 }
 
-template <class Logic>
-PyObject* score_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& logic) {
+PyObject* score_call(const char* name, PyObject* args, PyObject* kwargs, PairLogic<double> logic) {
     return pair_call(name, args, kwargs, logic, float_result);
 }
 
 }  // namespace
 
 PyObject* levenshtein(PyObject*, PyObject* args, PyObject* kwargs) {
-    return pair_call("levenshtein", args, kwargs, measures::levenshtein, int_result);
+    return pair_call<std::uint64_t>("levenshtein", args, kwargs, measures::levenshtein, int_result);
 }
 
 PyObject* jaro_winkler(PyObject*, PyObject* args, PyObject* kwargs) {

@@ -143,13 +143,10 @@ inline std::size_t previous_char_start(std::string_view text, std::size_t pos) {
 
 // Code points: one unit per character.
 inline std::size_t previous_char_start(std::u32string_view, std::size_t pos) { return pos - 1; }
+
 // A text's unit as a value: a byte of UTF-8, or a code point.
 inline unsigned char unit_value(char byte) { return static_cast<unsigned char>(byte); }
 inline char32_t unit_value(char32_t cp) { return cp; }
-
-using text::decode_next;
-inline char32_t decode_next(std::u32string_view text, std::size_t& pos) { return text[pos++]; }
-
 
 template <class Char>
 std::basic_string_view<Char> trim(std::basic_string_view<Char> text) {

@@ -1,18 +1,23 @@
-// Differential soak of the normaliser that reads code points against the one that reads
-// UTF-8: the same code points for every single code point, and for random texts over many
-// alphabets, written within the promised room. The room itself is checked per code point
-// from the tables.
+// Differential soak of the functions that read code points against those that read UTF-8:
+// the normaliser gives the same code points for every single code point and for random texts
+// over many alphabets, written within the promised room (itself checked per code point from
+// the tables); the two-string functions give the same bits for random pairs of such texts.
 //
-// usage: normalize_code_points_soak [texts] [seed]
+// usage: code_points_soak [texts] [seed]
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "measures/text_functions.hpp"
 #include "text/normalize.hpp"
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
@@ -139,6 +144,35 @@ std::u32string random_text(std::mt19937_64& rng) {
     return text;
 }
 
+template <class Value>
+std::uint64_t bits(Value value) {
+    if constexpr (std::is_same_v<Value, double>)
+        return std::bit_cast<std::uint64_t>(value);
+    else
+        return value;
+}
+
+// Every two-string function on a pair, from code points and from UTF-8.
+void check_pair(std::u32string_view a, std::u32string_view b) {
+    namespace m = pelgar::measures;
+    const std::string a8 = encode_utf8(a), b8 = encode_utf8(b);
+    auto same = [&](const char* what, auto got, auto want) {
+        if (bits(got) != bits(want)) {
+            std::printf("MISMATCH %s: %.17g from code points, %.17g from UTF-8\n", what, static_cast<double>(got),
+                        static_cast<double>(want));
+            print_text("a", a);
+            print_text("b", b);
+            std::exit(1);
+        }
+    };
+    same("levenshtein", m::levenshtein(a, b), m::levenshtein(a8, b8));
+    same("jaro_winkler", m::jaro_winkler(a, b), m::jaro_winkler(a8, b8));
+    same("trigram_similarity", m::trigram_similarity(a, b), m::trigram_similarity(a8, b8));
+    same("combined_score", m::combined_score(a, b), m::combined_score(a8, b8));
+    same("token_sort_ratio", m::token_sort_ratio(a, b), m::token_sort_ratio(a8, b8));
+    same("token_set_ratio", m::token_set_ratio(a, b), m::token_set_ratio(a8, b8));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,7 +180,19 @@ int main(int argc, char** argv) {
     const unsigned long long seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1;
     every_code_point();
     std::mt19937_64 rng(seed);
-    for (unsigned long long i = 0; i < texts; ++i) check(random_text(rng));
-    std::printf("normalize_code_points_soak: %llu texts, seed %llu: ok\n", texts, seed);
+    std::u32string previous;
+    for (unsigned long long i = 0; i < texts; ++i) {
+        std::u32string text = random_text(rng);
+        check(text);
+        // Half the pairs share tokens: the text against itself reordered or with tokens repeated.
+        if (i % 2 == 0) {
+            check_pair(text, previous);
+        } else {
+            std::u32string other = previous + U" " + text + U" " + previous;
+            check_pair(text, other);
+        }
+        previous = std::move(text);
+    }
+    std::printf("code_points_soak: %llu texts, seed %llu: ok\n", texts, seed);
     return 0;
 }
