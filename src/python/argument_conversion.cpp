@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "text/code_points.hpp"
+
 namespace pelgar::python {
 
 namespace {
@@ -17,9 +19,7 @@ static_assert(sizeof(Py_UCS4) == sizeof(char32_t), "code points are read as Py_U
 }
 
 bool has_surrogate(std::u32string_view text) {
-    char32_t seen = 0;
-    for (const char32_t cp : text) seen |= cp;
-    if (seen < 0xD800) return false;  // the common case: one pass of ORs
+    if (text::or_of_code_points(text) < 0xD800) return false;  // the common case
     return std::any_of(text.begin(), text.end(), [](char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; });
 }
 

@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "text/code_points.hpp"
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
 #include "text/white_space.hpp"
@@ -115,23 +116,15 @@ inline void ascii_lower_widen(const char* from, char32_t* to, std::size_t size) 
     widen(ascii_lower_word(load_word(from + size - 8)), to + size - 8);
 }
 
-inline char32_t ascii_lower(char32_t cp) { return cp + (cp - U'A' < 26u ? 32 : 0); }
+// The same helpers for text held as code points.
+using text::ascii_lower;
+using text::ascii_run_length;
 
-// Code points: every one below 0x80. One pass of ORs, which the compiler vectorises.
-inline bool all_ascii(std::u32string_view text) {
-    char32_t seen = 0;
-    for (const char32_t cp : text) seen |= cp;
-    return seen < 0x80;
-}
+inline bool all_ascii(std::u32string_view text) { return or_of_code_points(text) < 0x80; }
 
-inline std::size_t ascii_run_length(std::u32string_view text, std::size_t pos) {
-    std::size_t at = pos;
-    while (at < text.size() && text[at] < 0x80) ++at;
-    return at - pos;
-}
-
+// Code points need no widening.
 inline void ascii_lower_widen(const char32_t* from, char32_t* to, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i) to[i] = ascii_lower(from[i]);
+    ascii_lower_code_points(from, to, size);
 }
 
 // Offset of the character that ends just before pos.
@@ -352,6 +345,56 @@ char32_t* normalize_trimmed_into(std::basic_string_view<Char> trimmed, char32_t*
     if (all_ascii(trimmed)) {
         ascii_lower_widen(trimmed.data(), out, trimmed.size());
         return out + trimmed.size();
+    }
+    CodePointWriter writer{out};
+    normalize_trimmed(trimmed, writer);
+    return writer.pos;
+}
+
+// Below this code point (Latin-1, Latin Extended-A, most of Extended-B) there are no marks,
+// no sigma and no composite of two non-marks: a trimmed text of such code points normalises
+// one code point at a time, each to exactly one. A power of two, so that the OR of a text's
+// code points tells whether all of them are below it.
+constexpr char32_t kFoldLimit = 0x200;
+
+// What each code point below kFoldLimit becomes, derived once from the full normaliser, with
+// whether every one of them behaves as described (else the table is not used).
+struct FoldTable {
+    char32_t to[kFoldLimit];
+    bool usable;
+};
+
+const FoldTable& fold_table() {
+    static const FoldTable table = [] {
+        FoldTable built{};
+        built.usable = true;
+        for (char32_t cp = 0; cp < kFoldLimit; ++cp) {
+            char32_t folded[max_code_point_growth];
+            CodePointWriter writer{folded};
+            normalize_trimmed(std::u32string_view(&cp, 1), writer);
+            // One code point that nothing after it can compose with.
+            if (writer.pos - folded != 1 || (uc::record(folded[0]).flags & uc::flag_composes_with_previous))
+                built.usable = false;
+            else
+                built.to[cp] = folded[0];
+        }
+        return built;
+    }();
+    return table;
+}
+
+template <>
+char32_t* normalize_trimmed_into(std::u32string_view trimmed, char32_t* out) {
+    const char32_t seen = or_of_code_points(trimmed);
+    if (seen < 0x80) {
+        ascii_lower_code_points(trimmed.data(), out, trimmed.size());
+        return out + trimmed.size();
+    }
+    if (seen < kFoldLimit) {
+        if (const FoldTable& fold = fold_table(); fold.usable) {
+            for (const char32_t cp : trimmed) *out++ = fold.to[cp];
+            return out;
+        }
     }
     CodePointWriter writer{out};
     normalize_trimmed(trimmed, writer);

@@ -113,6 +113,7 @@ void every_code_point() {
 const std::vector<std::u32string> kAlphabets = {
     U"abcXYZ019 -'.",
     U"\u00C0\u00C9\u00E9\u00DF\u00FF\u00D8\u00E5\u00C5aeE",
+    U"\u0141\u0142\u0152\u0153\u015A\u015B\u017B\u017C\u011E\u015F\u01C4\u01F1\u01FFa \u00A0\u0085",
     U"\u03A3\u03C3\u039F\u0394\u0386\u03B1'.\u0301 ",
     U"\u0130I\u0131istanbul",
     U"\u0301\u0308\u0327\u093F\u0902\u3099a",
