@@ -1,10 +1,10 @@
 #include "python/entry_points.hpp"
 
 #include <array>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
-#include <optional>
 
 #include "matching/batch_best_match.hpp"
 #include "matching/best_match.hpp"
@@ -38,11 +38,11 @@ PyObject* call(const char* name, const std::array<const char* const, N>& paramet
     });
 }
 
-// A two-string function: both texts converted in order, the logic, the scalar result.
 // The logic of a two-string function, over the texts as code points.
 template <class Value>
 using PairLogic = Value (*)(std::u32string_view, std::u32string_view);
 
+// A two-string function: both texts converted in order, the logic, the scalar result.
 template <class Value, class Result>
 PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, PairLogic<Value> logic, Result&& result) {
     return call(name, kPairParameters, args, kwargs, [&](const std::array<PyObject*, 2>& slots) {
