@@ -120,8 +120,6 @@ inline void ascii_lower_widen(const char* from, char32_t* to, std::size_t size) 
 using text::ascii_lower;
 using text::ascii_run_length;
 
-inline bool all_ascii(std::u32string_view text) { return or_of_code_points(text) < 0x80; }
-
 // Code points need no widening.
 inline void ascii_lower_widen(const char32_t* from, char32_t* to, std::size_t size) {
     ascii_lower_code_points(from, to, size);
