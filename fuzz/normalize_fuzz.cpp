@@ -1,4 +1,5 @@
-// normalize on valid UTF-8: valid UTF-8 out, no marks left, the three entry points agree,
+// normalize on valid UTF-8: valid UTF-8 out, no marks left, the entry points agree (also
+// those that read code points, within the room they promise),
 // and a second pass changes nothing but edge whitespace, which stands there only when marks
 // stood outside it in the input.
 #include "fuzz_input.hpp"
@@ -35,6 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char32_t* end = text::normalize_into(input, buffer.data());
     fuzz::check(std::u32string_view(buffer.data(), static_cast<std::size_t>(end - buffer.data())) == code_points,
                 "normalize_into (buffer) differs from normalize");
+
+    const std::u32string decoded = text::decode_utf8(input);
+    fuzz::check(text::normalize(std::u32string_view(decoded)) == code_points,
+                "normalize (code points) differs from normalize");
+    std::u32string room(text::max_code_point_growth * decoded.size(), U'\0');
+    end = text::normalize_into(std::u32string_view(decoded), room.data());
+    fuzz::check(std::u32string_view(room.data(), static_cast<std::size_t>(end - room.data())) == code_points,
+                "normalize_into (code points) differs from normalize");
 
     const std::u32string twice = text::decode_utf8(text::normalize(once));
     fuzz::check(twice == trimmed(code_points), "a second pass changes more than edge whitespace");

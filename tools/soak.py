@@ -24,8 +24,10 @@ STEPS = {
     "levenshtein": ("levenshtein_soak", ["{pairs}", "{seed}"], "release"),
     "best_of": ("best_of_soak", ["{pairs}", "{seed}"], "release"),
     "weighted_scorer": ("weighted_scorer_soak", ["{pairs}", "{seed}"], "release"),
+    "code_points": ("code_points_soak", ["{pairs}", "{seed}"], "release"),  # "pairs" counts texts
     "join": ("join_test", ["{pairs}", "{seed}"], "release"),  # "pairs" counts random lists here
     "best_of_scalar": ("best_of_soak", ["{pairs}", "{seed}"], "scalar"),
+    "code_points_scalar": ("code_points_soak", ["{pairs}", "{seed}"], "scalar"),
     "weighted_scorer_scalar": ("weighted_scorer_soak", ["{pairs}", "{seed}"], "scalar"),
 }
 

@@ -1,24 +1,23 @@
 #include "matching/batch_best_match.hpp"
 
+#include <algorithm>
 #include <string>
-#include <string_view>
 
 #include "common/stop.hpp"
 #include "matching/best_of.hpp"
 #include "matching/char_buckets.hpp"
-#include "text/normalize.hpp"
 #include "worker_pool/parallel_map.hpp"
 
 namespace pelgar::matching {
 
 namespace {
 
-// The candidates, normalised once for the whole batch and shared read-only by the workers:
-// back to back in one buffer, ordered by length (input order within a length), each with
-// its bucket counts. A query then visits the lengths nearest its own first and stops at
-// the lengths whose ceiling is below its best, without touching their candidates.
-struct PreparedCandidates {
-    PackedTexts<char32_t> texts;
+// The normalised candidates as the queries search them: back to back, ordered by length
+// (input order within a length), each with its bucket counts. A query visits the lengths
+// nearest its own first and stops at the lengths whose ceiling is below its best, without
+// touching their candidates. Shared read-only by the workers.
+struct ByLength {
+    CodePointTexts texts;
     std::vector<std::size_t> positions;      // each text's position in the input
     std::vector<CharBuckets> buckets;
     std::vector<std::size_t> length_starts;  // the texts of length m: length_starts[m] to [m + 1]
@@ -26,48 +25,33 @@ struct PreparedCandidates {
     std::size_t lengths() const { return length_starts.size() - 1; }
 };
 
-PackedTexts<char32_t> normalized(const TextList& candidates) {
-    PackedTexts<char32_t> texts;
-    texts.reserve(candidates.size());
-    StopPoll poll;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        const std::string_view text = candidates[i];
-        poll(candidate_work(text.size()));
-        // At most one code point per byte.
-        texts.push_back_written(text.size(), [&](char32_t* out) { return text::normalize_into(text, out); });
-    }
-    return texts;
-}
-
-PreparedCandidates prepare(const TextList& candidates) {
-    const PackedTexts<char32_t> texts = normalized(candidates);
-    PreparedCandidates prepared;
+ByLength by_length(const CodePointTexts& texts) {
+    ByLength ordered;
     std::size_t longest = 0;
     for (std::size_t i = 0; i < texts.size(); ++i) longest = std::max(longest, texts[i].size());
     // A counting sort by length, stable.
-    prepared.length_starts.assign(longest + 2, 0);
-    for (std::size_t i = 0; i < texts.size(); ++i) ++prepared.length_starts[texts[i].size() + 1];
-    for (std::size_t m = 1; m < prepared.length_starts.size(); ++m)
-        prepared.length_starts[m] += prepared.length_starts[m - 1];
-    std::vector<std::size_t> next(prepared.length_starts.begin(), prepared.length_starts.end() - 1);
-    prepared.positions.resize(texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i) prepared.positions[next[texts[i].size()]++] = i;
+    ordered.length_starts.assign(longest + 2, 0);
+    for (std::size_t i = 0; i < texts.size(); ++i) ++ordered.length_starts[texts[i].size() + 1];
+    for (std::size_t m = 1; m < ordered.length_starts.size(); ++m)
+        ordered.length_starts[m] += ordered.length_starts[m - 1];
+    std::vector<std::size_t> next(ordered.length_starts.begin(), ordered.length_starts.end() - 1);
+    ordered.positions.resize(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) ordered.positions[next[texts[i].size()]++] = i;
 
-    prepared.texts.reserve(texts.size());
-    prepared.buckets.reserve(texts.size());
+    ordered.texts.reserve(texts.size());
+    ordered.buckets.reserve(texts.size());
     StopPoll poll;
-    for (const std::size_t position : prepared.positions) {
+    for (const std::size_t position : ordered.positions) {
         const std::u32string_view text = texts[position];
         poll(candidate_work(text.size()));
-        prepared.texts.push_back(text);
-        prepared.buckets.emplace_back(text.size() <= CharBuckets::kMaxLength ? text : std::u32string_view());
+        ordered.texts.push_back(text);
+        ordered.buckets.emplace_back(text.size() <= CharBuckets::kMaxLength ? text : std::u32string_view());
     }
-    return prepared;
+    return ordered;
 }
 
-std::optional<Match> best_of_prepared(std::string_view query, const PreparedCandidates& candidates) {
-    std::u32string normalized_query;
-    text::normalize_into(query, normalized_query);
+std::optional<Match> best_of_prepared(std::u32string_view query, const ByLength& candidates) {
+    const std::u32string normalized_query = text::normalize(query);
     BestOf search(normalized_query);
     StopPoll poll;
     auto offer_length = [&](std::size_t m) {
@@ -101,12 +85,11 @@ std::optional<Match> best_of_prepared(std::string_view query, const PreparedCand
 
 }  // namespace
 
-std::vector<std::optional<Match>> batch_find_best(const TextList& queries, const TextList& candidates) {
-    const PreparedCandidates prepared = prepare(candidates);
-
-    std::vector<std::string_view> items(queries.size());
+std::vector<std::optional<Match>> batch_find_best(const CodePointTexts& queries, const PreparedCandidates& candidates) {
+    const ByLength ordered = by_length(candidates.normalized());
+    std::vector<std::u32string_view> items(queries.size());
     for (std::size_t i = 0; i < queries.size(); ++i) items[i] = queries[i];
-    return pool::parallel_map<std::optional<Match>>(std::span<const std::string_view>(items), prepared,
+    return pool::parallel_map<std::optional<Match>>(std::span<const std::u32string_view>(items), ordered,
                                                     best_of_prepared);
 }
 

@@ -50,6 +50,9 @@ public:
         scorer_.flush([this](std::size_t i, double score) { consider(i, score); });
         return best_;
     }
+    // True while the candidate at index may still turn out the best: it is the best so far,
+    // or its score is still to come.
+    bool contends(std::size_t index) const { return (best_ && best_->index == index) || scorer_.holds(index); }
     // Candidates passed over unscored so far.
     std::size_t skipped() const noexcept { return skipped_; }
 

@@ -37,6 +37,13 @@ public:
         if (group_ && group_->size() != 0) deliver(sink);
     }
 
+    // True while the candidate offered with this tag waits for its score.
+    bool holds(std::size_t tag) const {
+        for (std::size_t i = 0; group_ && i < group_->size(); ++i)
+            if (tags_[i] == tag) return true;
+        return false;
+    }
+
 private:
     template <class Sink>
     void deliver(Sink& sink) {

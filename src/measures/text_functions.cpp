@@ -15,13 +15,19 @@ namespace pelgar::measures {
 
 namespace {
 
-// Texts with up to this many bytes between them are normalised on the stack.
+// Two texts whose normalised forms need at most this much room between them are kept on the stack.
 constexpr std::size_t kInlineCodePoints = 512;
 
+// Room for the normalised form of a text.
+std::size_t normalized_room(std::string_view utf8) { return utf8.size(); }  // one code point per byte at most
+std::size_t normalized_room(std::u32string_view code_points) {
+    return text::max_code_point_growth * code_points.size();
+}
+
 // Both normalised strings share one buffer, since neither outlives the measure.
-template <class Measure>
-auto on_normalized(std::string_view a, std::string_view b, Measure&& measure) {
-    const std::size_t capacity = a.size() + b.size();  // one code point per byte at most
+template <class View, class Measure>
+auto on_normalized(View a, View b, Measure&& measure) {
+    const std::size_t capacity = normalized_room(a) + normalized_room(b);
     char32_t inline_buffer[kInlineCodePoints];
     std::unique_ptr<char32_t[]> heap_buffer;
     char32_t* const start = capacity <= kInlineCodePoints
@@ -40,23 +46,43 @@ double on_keys(std::string_view a, std::string_view b, Key&& key) {
     return weighted_score(std::string_view(ka), std::string_view(kb));
 }
 
-}  // namespace
+// Keys of code points: ordered as the UTF-8 keys are, and scored as they are once decoded.
+template <class Key>
+double on_keys(std::u32string_view a, std::u32string_view b, Key&& key) {
+    return on_normalized(a, b, [&](std::u32string_view x, std::u32string_view y) {
+        const std::u32string ka = key(x);
+        const std::u32string kb = key(y);
+        return weighted_score(std::u32string_view(ka), std::u32string_view(kb));
+    });
+}
 
-std::uint64_t levenshtein(std::string_view a, std::string_view b) {
+// Each two-string function, for texts of either form.
+template <class View>
+std::uint64_t levenshtein_of(View a, View b) {
     return on_normalized(a, b, [](std::u32string_view x, std::u32string_view y) { return edit_distance(x, y); });
 }
 
-double jaro_winkler(std::string_view a, std::string_view b) {
+template <class View>
+double jaro_winkler_of(View a, View b) {
     return on_normalized(a, b, [](std::u32string_view x, std::u32string_view y) { return jaro_winkler_score(x, y); });
 }
 
-double trigram_similarity(std::string_view a, std::string_view b) {
+template <class View>
+double trigram_similarity_of(View a, View b) {
     return on_normalized(a, b, [](std::u32string_view x, std::u32string_view y) { return trigram_score(x, y); });
 }
 
-double combined_score(std::string_view a, std::string_view b) {
+template <class View>
+double combined_score_of(View a, View b) {
     return on_normalized(a, b, [](std::u32string_view x, std::u32string_view y) { return weighted_score(x, y); });
 }
+
+}  // namespace
+
+std::uint64_t levenshtein(std::string_view a, std::string_view b) { return levenshtein_of(a, b); }
+double jaro_winkler(std::string_view a, std::string_view b) { return jaro_winkler_of(a, b); }
+double trigram_similarity(std::string_view a, std::string_view b) { return trigram_similarity_of(a, b); }
+double combined_score(std::string_view a, std::string_view b) { return combined_score_of(a, b); }
 
 double token_sort_ratio(std::string_view a, std::string_view b) {
     return on_keys(a, b, [](const std::string& normalized) { return text::token_sort_key(normalized); });
@@ -64,6 +90,19 @@ double token_sort_ratio(std::string_view a, std::string_view b) {
 
 double token_set_ratio(std::string_view a, std::string_view b) {
     return on_keys(a, b, [](const std::string& normalized) { return text::token_set_key(normalized); });
+}
+
+std::uint64_t levenshtein(std::u32string_view a, std::u32string_view b) { return levenshtein_of(a, b); }
+double jaro_winkler(std::u32string_view a, std::u32string_view b) { return jaro_winkler_of(a, b); }
+double trigram_similarity(std::u32string_view a, std::u32string_view b) { return trigram_similarity_of(a, b); }
+double combined_score(std::u32string_view a, std::u32string_view b) { return combined_score_of(a, b); }
+
+double token_sort_ratio(std::u32string_view a, std::u32string_view b) {
+    return on_keys(a, b, [](std::u32string_view normalized) { return text::token_sort_key(normalized); });
+}
+
+double token_set_ratio(std::u32string_view a, std::u32string_view b) {
+    return on_keys(a, b, [](std::u32string_view normalized) { return text::token_set_key(normalized); });
 }
 
 }  // namespace pelgar::measures

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "common/stop.hpp"
-#include "python/python_error.hpp"
+#include "text/code_points.hpp"
 
 namespace pelgar::python {
 
@@ -13,40 +12,19 @@ namespace {
 // A reported length only sizes the first allocation, and a false one must not exhaust memory.
 constexpr Py_ssize_t kMaxInitialReservation = 1 << 16;
 
+static_assert(sizeof(Py_UCS4) == sizeof(char32_t), "code points are read as Py_UCS4");
+
 [[noreturn]] void not_convertible(PyObject* object, const char* target) {
     throw PythonError::type_error("'" + type_qualname(object) + "' object cannot be converted to '" + target + "'");
 }
 
-// The UTF-8 encoding of a str, with the bytes object that holds it.
-Utf8Text utf8_of(PyObject* object) {
-    if (!PyUnicode_Check(object)) not_convertible(object, "PyString");
-    Ref bytes(checked(PyUnicode_AsUTF8String(object)));
-    char* data = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) throw PythonError::fetch();
-    return Utf8Text(std::move(bytes), std::string_view(data, static_cast<std::size_t>(size)));
+bool has_surrogate(std::u32string_view text) {
+    if (text::or_of_code_points(text) < 0xD800) return false;  // the common case
+    return std::any_of(text.begin(), text.end(), [](char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; });
 }
 
-matching::TextList text_list(PyObject* object) {
-    if (PyUnicode_Check(object)) throw PythonError::type_error("Can't extract `str` to `Vec`");
-    if (!PySequence_Check(object)) not_convertible(object, "Sequence");
-    matching::TextList texts;
-    const Py_ssize_t reported = PySequence_Size(object);
-    if (reported < 0)
-        PyErr_Clear();
-    else
-        texts.reserve(static_cast<std::size_t>(std::min(reported, kMaxInitialReservation)));
-    Ref iterator(checked(PyObject_GetIter(object)));
-    // Copying millions of texts takes long enough that a signal should not wait for it.
-    StopPoll poll;
-    while (Ref item{PyIter_Next(iterator.get())}) {
-        const Utf8Text text = utf8_of(item.get());
-        poll(static_cast<std::int64_t>(text.view().size()) + 8);
-        texts.push_back(text.view());
-    }
-    if (PyErr_Occurred()) throw PythonError::fetch();
-    return texts;
-}
+// Encoding to UTF-8 raises the interpreter's own error for the first lone surrogate.
+void raise_encoding_error(PyObject* text) { Ref(checked(PyUnicode_AsUTF8String(text))); }
 
 template <class Convert>
 auto converted(const char* parameter, Convert&& convert) {
@@ -59,12 +37,37 @@ auto converted(const char* parameter, Convert&& convert) {
 
 }  // namespace
 
-Utf8Text text_argument(PyObject* object, const char* parameter) {
-    return converted(parameter, [&] { return utf8_of(object); });
+std::u32string_view CodePointReader::read(PyObject* object) {
+    if (!PyUnicode_Check(object)) not_convertible(object, "PyString");
+    const Py_ssize_t length = PyUnicode_GetLength(object);
+    if (length < 0) throw PythonError::fetch();
+    const auto size = static_cast<std::size_t>(length);
+    char32_t* const data = buffer_.reset(size);  // never null, even for no code points
+    if (!PyUnicode_AsUCS4(object, reinterpret_cast<Py_UCS4*>(data), length, 0)) throw PythonError::fetch();
+    const std::u32string_view text(data, size);
+    if (has_surrogate(text)) raise_encoding_error(object);
+    return text;
 }
 
-matching::TextList text_list_argument(PyObject* object, const char* parameter) {
-    return converted(parameter, [&] { return text_list(object); });
+std::u32string_view code_points_argument(PyObject* object, const char* parameter, CodePointReader& reader) {
+    return converted(parameter, [&] { return reader.read(object); });
+}
+
+TextSequence::TextSequence(PyObject* object) {
+    if (PyUnicode_Check(object)) throw PythonError::type_error("Can't extract `str` to `Vec`");
+    if (!PySequence_Check(object)) not_convertible(object, "Sequence");
+    const Py_ssize_t reported = PySequence_Size(object);
+    if (reported < 0)
+        PyErr_Clear();
+    else
+        reported_size_ = static_cast<std::size_t>(std::min(reported, kMaxInitialReservation));
+    iterator_ = Ref(checked(PyObject_GetIter(object)));
+}
+
+Ref TextSequence::next() {
+    Ref item(PyIter_Next(iterator_.get()));
+    if (!item && PyErr_Occurred()) throw PythonError::fetch();
+    return item;
 }
 
 double threshold_argument(PyObject* object_or_null, const char* parameter) {

@@ -2,7 +2,11 @@
 
 #include <array>
 #include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
 
+#include "common/internal_failure.hpp"
 #include "matching/batch_best_match.hpp"
 #include "matching/best_match.hpp"
 #include "matching/rank_matches.hpp"
@@ -21,7 +25,7 @@ constexpr std::array<const char* const, 3> kMatchParameters{"query", "candidates
 constexpr std::array<const char* const, 3> kBatchParameters{"queries", "candidates", "threshold"};
 
 // Two texts shorter than this between them are scored within a millisecond or so.
-constexpr std::size_t kLongPairBytes = std::size_t{1} << 12;
+constexpr std::size_t kLongPairCodePoints = std::size_t{1} << 12;
 
 // Bind, then hand the slots to the body, all inside the calling frame.
 template <std::size_t N, class Body>
@@ -35,40 +39,47 @@ PyObject* call(const char* name, const std::array<const char* const, N>& paramet
     });
 }
 
+// The logic of a two-string function, over the texts as code points.
+template <class Value>
+using PairLogic = Value (*)(std::u32string_view, std::u32string_view);
+
 // A two-string function: both texts converted in order, the logic, the scalar result.
-template <class Logic, class Result>
-PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& logic, Result&& result) {
+template <class Value, class Result>
+PyObject* pair_call(const char* name, PyObject* args, PyObject* kwargs, PairLogic<Value> logic, Result&& result) {
     return call(name, kPairParameters, args, kwargs, [&](const std::array<PyObject*, 2>& slots) {
-        const Utf8Text a = text_argument(slots[0], "a");
-        const Utf8Text b = text_argument(slots[1], "b");
+        CodePointReader a_reader, b_reader;
+        const std::u32string_view a = code_points_argument(slots[0], "a", a_reader);
+        const std::u32string_view b = code_points_argument(slots[1], "b", b_reader);
         std::optional<SignalWatch> watch;
-        if (a.view().size() + b.view().size() >= kLongPairBytes) watch.emplace();
-        return result(logic(a.view(), b.view()));
+        if (a.size() + b.size() >= kLongPairCodePoints) watch.emplace();
+        return result(logic(a, b));
     });
 }
 
 // A query against candidates: query, candidates, threshold converted in order, then the
-// search, then its result filtered by the threshold.
-template <class Search, class Result>
-PyObject* match_call(const char* name, PyObject* args, PyObject* kwargs, Search&& search, Result&& result) {
+// result filtered by the threshold. Each candidate is searched as soon as it is read, so the
+// search is over when the candidates are converted; an argument error still ends the call
+// before any result is made.
+template <class Search, class Offer, class Result>
+PyObject* match_call(const char* name, PyObject* args, PyObject* kwargs, Offer&& offer, Result&& result) {
     return call(name, kMatchParameters, args, kwargs, [&](const std::array<PyObject*, 3>& slots) {
         const SignalWatch watch;
-        const Utf8Text query = text_argument(slots[0], "query");
-        const matching::TextList candidates = text_list_argument(slots[1], "candidates");
+        CodePointReader query_reader;
+        Search search(code_points_argument(slots[0], "query", query_reader));
+        auto kept = offer(search, slots[1]);
         const double threshold = threshold_argument(slots[2], "threshold");
-        return result(search(query.view(), candidates), candidates, threshold);
+        return result(std::move(search), std::move(kept), threshold);
     });
 }
 
-template <class Logic>
-PyObject* score_call(const char* name, PyObject* args, PyObject* kwargs, Logic&& logic) {
+PyObject* score_call(const char* name, PyObject* args, PyObject* kwargs, PairLogic<double> logic) {
     return pair_call(name, args, kwargs, logic, float_result);
 }
 
 }  // namespace
 
 PyObject* levenshtein(PyObject*, PyObject* args, PyObject* kwargs) {
-    return pair_call("levenshtein", args, kwargs, measures::levenshtein, int_result);
+    return pair_call<std::uint64_t>("levenshtein", args, kwargs, measures::levenshtein, int_result);
 }
 
 PyObject* jaro_winkler(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -92,20 +103,76 @@ PyObject* token_set_ratio(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* best_match(PyObject*, PyObject* args, PyObject* kwargs) {
-    return match_call("best_match", args, kwargs, matching::find_best_match, match_result);
+    return match_call<matching::BestMatchSearch>(
+        "best_match", args, kwargs,
+        [](matching::BestMatchSearch& search, PyObject* candidates) {
+            // Only the objects of candidates that may still be the best are kept, for the
+            // result: the best so far and those whose scores are still to come, a handful.
+            std::vector<std::pair<std::size_t, Ref>> contenders;
+            std::size_t index = 0;
+            for_each_text_argument(candidates, "candidates", [](std::size_t) {}, [&](Ref item, std::u32string_view text) {
+                if (search.offer(text)) {
+                    std::erase_if(contenders, [&](const auto& contender) { return !search.contends(contender.first); });
+                    contenders.emplace_back(index, std::move(item));
+                }
+                ++index;
+            });
+            return contenders;
+        },
+        [](matching::BestMatchSearch&& search, std::vector<std::pair<std::size_t, Ref>> contenders, double threshold) {
+            const std::optional<matching::Match>& best = search.best();
+            PyObject* best_item = nullptr;
+            for (const auto& [index, item] : contenders)
+                if (best && index == best->index) best_item = item.get();
+            if (best && !best_item) throw InternalFailure("the best candidate's object was not kept");
+            return match_result(best, best_item, threshold);
+        });
 }
 
 PyObject* rank_matches(PyObject*, PyObject* args, PyObject* kwargs) {
-    return match_call("rank_matches", args, kwargs, matching::rank_all, match_list_result);
+    return match_call<matching::RankingSearch>(
+        "rank_matches", args, kwargs,
+        [](matching::RankingSearch& search, PyObject* candidates) {
+            std::vector<Ref> items;
+            for_each_text_argument(
+                candidates, "candidates",
+                [&](std::size_t size) {
+                    items.reserve(size);
+                    search.reserve(size);
+                },
+                [&](Ref item, std::u32string_view text) {
+                    search.offer(text);
+                    items.push_back(std::move(item));
+                });
+            return items;
+        },
+        [](matching::RankingSearch&& search, std::vector<Ref> items, double threshold) {
+            return match_list_result(std::move(search).ranking(), items, threshold);
+        });
 }
 
 PyObject* batch_best_match(PyObject*, PyObject* args, PyObject* kwargs) {
     return call("batch_best_match", kBatchParameters, args, kwargs, [](const std::array<PyObject*, 3>& slots) {
         const SignalWatch watch;
-        const matching::TextList queries = text_list_argument(slots[0], "queries");
-        const matching::TextList candidates = text_list_argument(slots[1], "candidates");
+        matching::CodePointTexts queries;
+        for_each_text_argument(
+            slots[0], "queries", [&](std::size_t size) { queries.reserve(size); },
+            [&](Ref, std::u32string_view text) { queries.push_back(text); });
+        // Candidates are normalised as they are read; their objects are kept for the results.
+        matching::PreparedCandidates candidates;
+        std::vector<Ref> items;
+        for_each_text_argument(
+            slots[1], "candidates",
+            [&](std::size_t size) {
+                candidates.reserve(size);
+                items.reserve(size);
+            },
+            [&](Ref item, std::u32string_view text) {
+                candidates.add(text);
+                items.push_back(std::move(item));
+            });
         const double threshold = threshold_argument(slots[2], "threshold");
-        return answer_list_result(matching::batch_find_best(queries, candidates), candidates, threshold);
+        return answer_list_result(matching::batch_find_best(queries, candidates), items, threshold);
     });
 }
 

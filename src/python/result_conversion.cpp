@@ -15,13 +15,13 @@ PyObject* made(PyObject* object) {
     return object;
 }
 
-PyObject* match_tuple(const matching::Match& match, const matching::TextList& candidates) {
-    const std::string_view text = candidates[match.index];
-    Ref str(made(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
-    Ref score(made(PyFloat_FromDouble(match.score)));
+// An exact str with the candidate's text: the object itself, or a copy of a subclass's value.
+PyObject* match_tuple(PyObject* candidate, double score) {
+    Ref str(made(PyUnicode_FromObject(candidate)));
+    Ref number(made(PyFloat_FromDouble(score)));
     PyObject* tuple = made(PyTuple_New(2));
     PyTuple_SetItem(tuple, 0, str.release());
-    PyTuple_SetItem(tuple, 1, score.release());
+    PyTuple_SetItem(tuple, 1, number.release());
     return tuple;
 }
 
@@ -40,26 +40,26 @@ PyObject* int_result(std::uint64_t value) { return made(PyLong_FromUnsignedLongL
 
 PyObject* float_result(double value) { return made(PyFloat_FromDouble(value)); }
 
-PyObject* match_result(const std::optional<matching::Match>& match, const matching::TextList& candidates,
-                       double threshold) {
-    if (match && matching::reaches(*match, threshold)) return match_tuple(*match, candidates);
+PyObject* match_result(const std::optional<matching::Match>& match, PyObject* candidate, double threshold) {
+    if (match && matching::reaches(*match, threshold)) return match_tuple(candidate, match->score);
     Py_INCREF(Py_None);
     return Py_None;
 }
 
-PyObject* match_list_result(const std::vector<matching::Match>& matches, const matching::TextList& candidates,
+PyObject* match_list_result(const std::vector<matching::Match>& matches, std::span<const Ref> candidates,
                             double threshold) {
     // By descending score, the matches that reach the threshold come first: no copy of them.
     const auto end = std::find_if(matches.begin(), matches.end(),
                                   [&](const matching::Match& match) { return !matching::reaches(match, threshold); });
-    return list_of(std::span<const matching::Match>(matches.begin(), end),
-                   [&](const matching::Match& match) { return match_tuple(match, candidates); });
+    return list_of(std::span<const matching::Match>(matches.begin(), end), [&](const matching::Match& match) {
+        return match_tuple(candidates[match.index].get(), match.score);
+    });
 }
 
 PyObject* answer_list_result(const std::vector<std::optional<matching::Match>>& answers,
-                             const matching::TextList& candidates, double threshold) {
+                             std::span<const Ref> candidates, double threshold) {
     return list_of(answers, [&](const std::optional<matching::Match>& answer) {
-        return match_result(answer, candidates, threshold);
+        return match_result(answer, answer ? candidates[answer->index].get() : nullptr, threshold);
     });
 }
 

@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "text/code_points.hpp"
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
 #include "text/white_space.hpp"
@@ -23,7 +24,7 @@ namespace uc = unicode;
 constexpr char32_t kCapitalSigma = 0x03A3, kSmallSigma = 0x03C3, kFinalSigma = 0x03C2;
 constexpr char32_t kCapitalIDot = 0x0130, kCombiningDotAbove = 0x0307;
 
-inline bool is_ascii_white_space(unsigned char byte) { return byte == ' ' || (byte >= 0x09 && byte <= 0x0D); }
+inline bool is_ascii_white_space(char32_t cp) { return cp == ' ' || (cp >= 0x09 && cp <= 0x0D); }
 
 inline unsigned char ascii_lower(unsigned char byte) {
     return static_cast<unsigned char>(byte + (static_cast<unsigned char>(byte - 'A') < 26u ? 32 : 0));
@@ -115,6 +116,15 @@ inline void ascii_lower_widen(const char* from, char32_t* to, std::size_t size) 
     widen(ascii_lower_word(load_word(from + size - 8)), to + size - 8);
 }
 
+// The same helpers for text held as code points.
+using text::ascii_lower;
+using text::ascii_run_length;
+
+// Code points need no widening.
+inline void ascii_lower_widen(const char32_t* from, char32_t* to, std::size_t size) {
+    ascii_lower_code_points(from, to, size);
+}
+
 // Offset of the character that ends just before pos.
 inline std::size_t previous_char_start(std::string_view text, std::size_t pos) {
     do --pos;
@@ -122,13 +132,21 @@ inline std::size_t previous_char_start(std::string_view text, std::size_t pos) {
     return pos;
 }
 
-std::string_view trim(std::string_view text) {
+// Code points: one unit per character.
+inline std::size_t previous_char_start(std::u32string_view, std::size_t pos) { return pos - 1; }
+
+// A text's unit as a value: a byte of UTF-8, or a code point.
+inline unsigned char unit_value(char byte) { return static_cast<unsigned char>(byte); }
+inline char32_t unit_value(char32_t cp) { return cp; }
+
+template <class Char>
+std::basic_string_view<Char> trim(std::basic_string_view<Char> text) {
     std::size_t begin = 0;
     std::size_t end = text.size();
     while (begin < end) {
-        const auto byte = static_cast<unsigned char>(text[begin]);
-        if (byte < 0x80) {
-            if (!is_ascii_white_space(byte)) break;
+        const auto unit = unit_value(text[begin]);
+        if (unit < 0x80) {
+            if (!is_ascii_white_space(unit)) break;
             ++begin;
             continue;
         }
@@ -137,9 +155,9 @@ std::string_view trim(std::string_view text) {
         begin = next;
     }
     while (end > begin) {
-        const auto byte = static_cast<unsigned char>(text[end - 1]);
-        if (byte < 0x80) {
-            if (!is_ascii_white_space(byte)) break;
+        const auto unit = unit_value(text[end - 1]);
+        if (unit < 0x80) {
+            if (!is_ascii_white_space(unit)) break;
             --end;
             continue;
         }
@@ -153,7 +171,8 @@ std::string_view trim(std::string_view text) {
 
 // Final_Sigma for the capital sigma at text[start, end): a Cased character before it and none
 // after it, skipping Case_Ignorable characters (also those that are Cased) on both sides.
-bool is_final_sigma(std::string_view text, std::size_t start, std::size_t end) {
+template <class Char>
+bool is_final_sigma(std::basic_string_view<Char> text, std::size_t start, std::size_t end) {
     bool cased_before = false;
     for (std::size_t pos = start; pos > 0;) {
         pos = previous_char_start(text, pos);
@@ -214,7 +233,8 @@ struct StringAppender {
 struct CodePointWriter {
     char32_t* pos;
     void put(char32_t cp) { *pos++ = cp; }
-    void put_ascii_lower(const char* from, std::size_t size) {
+    template <class Char>
+    void put_ascii_lower(const Char* from, std::size_t size) {
         ascii_lower_widen(from, pos, size);
         pos += size;
     }
@@ -243,10 +263,11 @@ public:
 
     // The same as feeding each character of a nonempty ASCII run with composes_with_previous
     // false: each one ends the pending character, and only the last stays pending.
-    void feed_ascii(const char* run, std::size_t size) {
+    template <class Char>
+    void feed_ascii(const Char* run, std::size_t size) {
         if (has_pending_) sink_.put(pending_);
         sink_.put_ascii_lower(run, size - 1);
-        pending_ = ascii_lower(static_cast<unsigned char>(run[size - 1]));
+        pending_ = ascii_lower(unit_value(run[size - 1]));
         has_pending_ = true;
     }
 
@@ -281,12 +302,12 @@ inline void feed_lowercase(Composer<Sink>& composer, char32_t cp) {
 }
 
 // Lowercase, decompose, drop marks and compose in one pass over the trimmed text.
-template <class Sink>
-void normalize_trimmed(std::string_view text, Sink& sink) {
+template <class Char, class Sink>
+void normalize_trimmed(std::basic_string_view<Char> text, Sink& sink) {
     Composer<Sink> composer(sink);
     for (std::size_t pos = 0; pos < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[pos]);
-        if (byte < 0x80) {
+        const auto unit = unit_value(text[pos]);
+        if (unit < 0x80) {
             const std::size_t run = ascii_run_length(text, pos);
             composer.feed_ascii(text.data() + pos, run);
             pos += run;
@@ -315,11 +336,63 @@ void normalize_trimmed(std::string_view text, Sink& sink) {
     composer.finish();
 }
 
-// At most one code point per byte of the trimmed text; returns the end of what it wrote.
-char32_t* normalize_trimmed_into(std::string_view trimmed, char32_t* out) {
+// At most one code point per byte of the trimmed text, and at most max_code_point_growth per
+// code point; returns the end of what it wrote.
+template <class Char>
+char32_t* normalize_trimmed_into(std::basic_string_view<Char> trimmed, char32_t* out) {
     if (all_ascii(trimmed)) {
         ascii_lower_widen(trimmed.data(), out, trimmed.size());
         return out + trimmed.size();
+    }
+    CodePointWriter writer{out};
+    normalize_trimmed(trimmed, writer);
+    return writer.pos;
+}
+
+// Below this code point (Latin-1, Latin Extended-A, most of Extended-B) there are no marks,
+// no sigma and no composite of two non-marks: a trimmed text of such code points normalises
+// one code point at a time, each to exactly one. A power of two, so that the OR of a text's
+// code points tells whether all of them are below it.
+constexpr char32_t kFoldLimit = 0x200;
+
+// What each code point below kFoldLimit becomes, derived once from the full normaliser, with
+// whether every one of them behaves as described (else the table is not used).
+struct FoldTable {
+    char32_t to[kFoldLimit];
+    bool usable;
+};
+
+const FoldTable& fold_table() {
+    static const FoldTable table = [] {
+        FoldTable built{};
+        built.usable = true;
+        for (char32_t cp = 0; cp < kFoldLimit; ++cp) {
+            char32_t folded[max_code_point_growth];
+            CodePointWriter writer{folded};
+            normalize_trimmed(std::u32string_view(&cp, 1), writer);
+            // One code point that nothing after it can compose with.
+            if (writer.pos - folded != 1 || (uc::record(folded[0]).flags & uc::flag_composes_with_previous))
+                built.usable = false;
+            else
+                built.to[cp] = folded[0];
+        }
+        return built;
+    }();
+    return table;
+}
+
+template <>
+char32_t* normalize_trimmed_into(std::u32string_view trimmed, char32_t* out) {
+    const char32_t seen = or_of_code_points(trimmed);
+    if (seen < 0x80) {
+        ascii_lower_code_points(trimmed.data(), out, trimmed.size());
+        return out + trimmed.size();
+    }
+    if (seen < kFoldLimit) {
+        if (const FoldTable& fold = fold_table(); fold.usable) {
+            for (const char32_t cp : trimmed) *out++ = fold.to[cp];
+            return out;
+        }
     }
     CodePointWriter writer{out};
     normalize_trimmed(trimmed, writer);
@@ -358,5 +431,13 @@ void normalize_into(std::string_view text, std::u32string& out) {
 }
 
 char32_t* normalize_into(std::string_view text, char32_t* out) { return normalize_trimmed_into(trim(text), out); }
+
+char32_t* normalize_into(std::u32string_view text, char32_t* out) { return normalize_trimmed_into(trim(text), out); }
+
+std::u32string normalize(std::u32string_view text) {
+    std::u32string out(max_code_point_growth * text.size(), U'\0');
+    out.resize(static_cast<std::size_t>(normalize_into(text, out.data()) - out.data()));
+    return out;
+}
 
 }  // namespace pelgar::text

@@ -30,6 +30,9 @@ inline char32_t decode_next(std::string_view utf8, std::size_t& pos) {
     return cp;
 }
 
+// The same for text that is already code points, so that code can read either form.
+inline char32_t decode_next(std::u32string_view code_points, std::size_t& pos) { return code_points[pos++]; }
+
 // Replaces the contents of out with the code points of utf8.
 inline void decode_utf8(std::string_view utf8, std::u32string& out) {
     out.clear();

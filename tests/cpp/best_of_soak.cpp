@@ -129,14 +129,15 @@ int main(int argc, char** argv) {
         }
         if (!same_match(search.best(), expected, query, candidates, "best-of search")) return 1;
 
-        matching::TextList queries, texts;
-        queries.push_back(text::encode_utf8(query));
-        queries.push_back(text::encode_utf8(gen.variant(query)));
-        for (const auto& c : candidates) texts.push_back(text::encode_utf8(c));
+        matching::CodePointTexts queries;
+        queries.push_back(query);
+        queries.push_back(gen.variant(query));
+        matching::PreparedCandidates texts;
+        for (const auto& c : candidates) texts.add(c);
         const auto answers = matching::batch_find_best(queries, texts);
         for (std::size_t q = 0; q < 2; ++q)
-            if (!same_match(answers[q], plain_best(text::decode_utf8(queries[q]), candidates),
-                            text::decode_utf8(queries[q]), candidates, "batch"))
+            if (!same_match(answers[q], plain_best(std::u32string(queries[q]), candidates), queries[q], candidates,
+                            "batch"))
                 return 1;
         scored_lists += !candidates.empty();
         skipped += search.skipped();
