@@ -48,11 +48,11 @@ ScoreBound::ScoreBound(std::u32string_view query)
       inverse_length_(query.empty() ? 0.0 : 1.0 / static_cast<double>(query.size())),
       query_buckets_(CharBuckets::presence(query)) {
     for (char32_t c : query)
-        if (c < 256) low_present_[c >> 6] |= std::uint64_t{1} << (c & 63);
+        if (c < 256) low_present_[c] = 1;
+    low_present_[256] = 1;
 }
 
-ScoreBound::LengthPart ScoreBound::length_part(std::size_t m) {
-    if (m <= kCachedLengths && length_parts_[m].ready) return length_parts_[m];
+const ScoreBound::LengthPart& ScoreBound::new_length_part(std::size_t m) {
     const std::size_t n = query_.size();
     LengthPart part;
     part.inverse_m = m == 0 ? 0.0 : 1.0 / static_cast<double>(m);
@@ -67,8 +67,9 @@ ScoreBound::LengthPart ScoreBound::length_part(std::size_t m) {
     part.trigram_term = trigram * weights::kTrigram;
     part.ceiling = length_bound(n, m, std::numeric_limits<std::size_t>::max());
     part.ready = true;
-    if (m <= kCachedLengths) length_parts_[m] = part;
-    return part;
+    LengthPart& slot = m <= kCachedLengths ? length_parts_[m] : long_part_;
+    slot = part;
+    return slot;
 }
 
 // With n query and m candidate characters: only the k candidate characters that occur in
@@ -109,7 +110,7 @@ double ScoreBound::bound_from_count(std::u32string_view candidate, std::size_t i
     const std::size_t prefix_limit = std::min({weights::kMaxPrefix, n, m});
     while (prefix < prefix_limit && query_[prefix] == candidate[prefix]) ++prefix;
 
-    const LengthPart part = length_part(m);
+    const LengthPart& part = length_part(m);
     const double k = static_cast<double>(common);
     const double jaro = common > 0 ? jaro_winkler_ceiling(k, inverse_length_, part.inverse_m, prefix) : 0.0;
     const double edit = std::min(k * part.edit_factor, edit_ceiling(std::max(n, m), shared_trigrams));

@@ -43,9 +43,8 @@ private:
     double bound_from_count(std::u32string_view candidate, std::size_t in_query, double trigram_term,
                             std::size_t shared_trigrams);
 
-    bool in_query(char32_t c) const {
-        return c >= 256 || ((low_present_[c >> 6] >> (c & 63)) & 1) != 0;
-    }
+    // 1 when c can be in the query: every character above U+00FF counts as if it were.
+    std::uint8_t in_query(char32_t c) const { return low_present_[c < 256 ? c : 256]; }
 
     // The parts of the bound that depend on the candidate's length only, made on first use.
     struct LengthPart {
@@ -56,12 +55,17 @@ private:
         bool ready = false;
     };
     static constexpr std::size_t kCachedLengths = 64;
-    LengthPart length_part(std::size_t m);
+    const LengthPart& length_part(std::size_t m) {
+        return m <= kCachedLengths && length_parts_[m].ready ? length_parts_[m] : new_length_part(m);
+    }
+    const LengthPart& new_length_part(std::size_t m);
 
     std::u32string_view query_;
     std::array<LengthPart, kCachedLengths + 1> length_parts_{};
+    LengthPart long_part_;  // the part of the latest length past the cache
     double inverse_length_ = 0.0;
-    std::array<std::uint64_t, 4> low_present_{};  // which code points below 256 the query holds
+    // 1 for the code points below 256 that the query holds, and at 256 for all above.
+    std::array<std::uint8_t, 257> low_present_{};
     CharBuckets query_buckets_;                   // which buckets the query's characters fall in
 };
 
