@@ -8,7 +8,7 @@
 
 #include "common/stop.hpp"
 #include "matching/score_bound.hpp"
-#include "measures/weighted_score.hpp"
+#include "measures/grouped_scorer.hpp"
 #include "text/utf8.hpp"
 
 namespace pelgar::join {
@@ -34,6 +34,7 @@ public:
         index_.postings_.count_shared(query_, shared, touched);
         by_shared_trigrams(shared, touched);
         by_length(shared);
+        flush_scores();
         std::sort(best_.begin(), best_.end(), better);
         return std::move(best_);
     }
@@ -46,16 +47,26 @@ private:
     // A candidate whose bound is below this cannot enter the list.
     double cutoff() const { return best_.size() < k_ ? threshold_ : std::max(threshold_, best_.front().score); }
 
-    measures::WeightedScorer& scorer() {
+    measures::GroupedScorer& scorer() {
         if (!scorer_) scorer_.emplace(query_);
         return *scorer_;
     }
 
+    // Short candidates are scored in groups, so a score may come with a later candidate's;
+    // the list is the same whatever the order, and a late score only leaves the cutoff low.
     void consider(std::uint32_t position, std::size_t shared_trigrams) {
         poll_(static_cast<std::int64_t>(index_.texts_.length(position)) + 1);
         text::decode_utf8(index_.texts_.key(position), candidate_);
         if (bound_.upper_bound(candidate_, shared_trigrams) < cutoff()) return;
-        const matching::Match match{position, scorer().score(candidate_)};
+        scorer().offer(position, candidate_, [this](std::size_t scored, double score) { take(scored, score); });
+    }
+
+    void flush_scores() {
+        if (scorer_) scorer_->flush([this](std::size_t scored, double score) { take(scored, score); });
+    }
+
+    void take(std::size_t position, double score) {
+        const matching::Match match{position, score};
         if (!(match.score >= threshold_)) return;
         // best_ is a heap whose front is the worst entry of the list.
         if (best_.size() < k_) {
@@ -127,7 +138,7 @@ private:
     std::size_t k_;
     double threshold_;
     matching::ScoreBound bound_;
-    std::optional<measures::WeightedScorer> scorer_;
+    std::optional<measures::GroupedScorer> scorer_;
     std::u32string candidate_;
     std::vector<matching::Match> best_;
     StopPoll poll_;  // a long search ends early when its run is asked to stop
