@@ -28,7 +28,7 @@ struct MergedCounts {
 // masks. Building one costs about as much as one score, so it also serves single pairs.
 class ShortQuery {
 public:
-    static constexpr std::size_t kMaxLength = 64;
+    static constexpr std::size_t kMaxLength = lanes::kMaxLength;
 
     // What the query will score: one candidate, or enough of them to make a check of the
     // query worth its cost (O(n^2) for a count of repeated trigrams that saves work per score).

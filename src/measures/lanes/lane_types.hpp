@@ -9,7 +9,7 @@ namespace pelgar::measures::lanes {
 
 // Candidates scored side by side in one group, whatever the instruction set.
 inline constexpr std::size_t kGroupLanes = 4;
-// The longest query and candidate of the merged pass.
+// The longest query and candidate of the merged pass, one bit each in a 64-bit word.
 inline constexpr std::size_t kMaxLength = 64;
 
 struct LaneQuery {
