@@ -23,7 +23,7 @@ public:
 
     template <class Sink>
     void offer(std::size_t tag, std::u32string_view candidate, Sink&& sink) {
-        if (!group_ || candidate.empty() || candidate.size() > ShortQuery::kMaxLength) {
+        if (!group_ || !ShortQuery::fits(candidate.size())) {
             sink(tag, scorer_.score(candidate));
             return;
         }

@@ -44,8 +44,7 @@ double JaroWinklerPattern::score(std::u32string_view b) {
     if (n == 0) return m == 0 ? 1.0 : 0.0;
     if (m == 0) return 0.0;
 
-    const std::size_t half = std::max(n, m) / 2;
-    const std::size_t window = half >= 1 ? half - 1 : 0;
+    const std::size_t window = match_window(n, m);
     if (m <= 64) return score_short(b, window);
     const std::size_t words = (m + 63) / 64;
     // rows_ * words > limit, written so that it cannot overflow.

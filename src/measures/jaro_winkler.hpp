@@ -54,6 +54,13 @@ private:
     std::vector<std::size_t> cursors_;
 };
 
+// How far from a character's own position an equal one still counts as a match, for
+// strings of n and m characters: max(n, m) / 2 - 1, and never below 0.
+inline std::size_t match_window(std::size_t n, std::size_t m) {
+    const std::size_t half = (n > m ? n : m) / 2;
+    return half >= 1 ? half - 1 : 0;
+}
+
 // The last steps from the three quotients u = (M - X/2) / M, r1 = M / n and r2 = M / m,
 // each already rounded, and `prefix` <= 4 equal leading characters.
 inline double jaro_winkler_from_quotients(double u, double r1, double r2, std::size_t prefix) {

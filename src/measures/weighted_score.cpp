@@ -40,8 +40,6 @@ double combine_separate(std::size_t n, std::size_t m, Distance&& distance, JaroW
     return combine(edit, j, trigram());
 }
 
-bool fits_short(std::size_t length) { return length != 0 && length <= ShortQuery::kMaxLength; }
-
 // The quotients of the merged pass, each computed once by the very expression that the
 // scores use, so that a lookup gives the same bits as the division.
 struct Quotients {
@@ -79,9 +77,7 @@ template <bool kDistinctTrigrams, class Same>
 MergedCounts merged_counts(std::u32string_view a, std::u32string_view b, Same&& same) {
     const std::size_t n = a.size();
     const std::size_t m = b.size();
-    const std::size_t longer = std::max(n, m);
-    const std::size_t half = longer / 2;
-    const std::size_t window = half >= 1 ? half - 1 : 0;
+    const std::size_t window = match_window(n, m);
 
     // One pass over a drives all three measures; their chains are independent.
     // Edit distance with b as the pattern (the distance is symmetric): bit i of a vector
@@ -253,14 +249,13 @@ MergedCounts ShortQuery::count_with(std::u32string_view b) const {
 
 WeightedScorer::WeightedScorer(std::u32string_view query)
     : query_length_(query.size()),
-      fits_short_(fits_short(query.size())),
-      short_(fits_short_ ? query : std::u32string_view(), ShortQuery::Use::kManyCandidates),
+      short_(ShortQuery::fits(query.size()) ? query : std::u32string_view(), ShortQuery::Use::kManyCandidates),
       distance_(query),
       jaro_winkler_(query),
       trigrams_(query) {}
 
 double WeightedScorer::score(std::u32string_view candidate) {
-    if (fits_short_ && fits_short(candidate.size())) return short_.score(candidate);
+    if (short_query() && ShortQuery::fits(candidate.size())) return short_.score(candidate);
     // The edit distance is symmetric, so the query's pattern serves either order.
     return combine_separate(
         query_length_, candidate.size(), [&] { return distance_.distance(candidate); },
@@ -269,7 +264,7 @@ double WeightedScorer::score(std::u32string_view candidate) {
 
 // One pair: no pattern for many candidates, just the merged pass or the one-off measures.
 double weighted_score(std::u32string_view a, std::u32string_view b) {
-    if (fits_short(a.size()) && fits_short(b.size())) {
+    if (ShortQuery::fits(a.size()) && ShortQuery::fits(b.size())) {
         if (all_latin1(a) && all_latin1(b)) return merged_score(latin1_pair_counts(a, b), a.size(), b.size());
         return ShortQuery(a, ShortQuery::Use::kOnePair).score(b);
     }

@@ -29,6 +29,8 @@ struct MergedCounts {
 class ShortQuery {
 public:
     static constexpr std::size_t kMaxLength = lanes::kMaxLength;
+    // Whether a query or a candidate of this length takes the merged pass.
+    static bool fits(std::size_t length) { return length != 0 && length <= kMaxLength; }
 
     // What the query will score: one candidate, or enough of them to make a check of the
     // query worth its cost (O(n^2) for a count of repeated trigrams that saves work per score).
@@ -79,11 +81,10 @@ public:
 
     // The merged pass of the query, when candidates of 1 to ShortQuery::kMaxLength
     // characters take it; nullptr for an empty or longer query.
-    const ShortQuery* short_query() const noexcept { return fits_short_ ? &short_ : nullptr; }
+    const ShortQuery* short_query() const noexcept { return short_.length() != 0 ? &short_ : nullptr; }
 
 private:
     std::size_t query_length_;
-    bool fits_short_;
     ShortQuery short_;
     LevenshteinPattern distance_;
     JaroWinklerPattern jaro_winkler_;

@@ -1,6 +1,5 @@
 #include "measures/lanes/candidate_group.hpp"
 
-#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -21,9 +20,7 @@ void CandidateGroup::score_into(double* scores) {
     lanes::LaneInput input{eq_, {}, {}};
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
         // Lanes past size() hold no candidate; any length keeps their masks in range.
-        const std::size_t longer = std::max(n, lane < size_ ? lengths_[lane] : 1);
-        const std::size_t half = longer / 2;
-        const std::size_t window = half >= 1 ? half - 1 : 0;
+        const std::size_t window = match_window(n, lane < size_ ? lengths_[lane] : 1);
         input.window_start[lane] = kernel::bits_from(window);
         input.window_below[lane] = kernel::bits_below(window + 1);
     }
