@@ -109,8 +109,9 @@ class Index:
         per usable processor by default) without the interpreter lock; ``progress``,
         if given, is called as ``progress(done, total)`` on the calling thread.
         """
-        return _native.top_k(self._capsule, queries, _k(k), _threshold(threshold), _workers(workers),
-                             _progress(progress))
+        matches, _scored = _native.top_k(self._capsule, queries, _k(k), _threshold(threshold), _workers(workers),
+                                         _progress(progress))
+        return matches
 
 
 def self_join(texts: Iterable[Optional[str]], threshold: float, *, scorer: str = "combined",

@@ -1,6 +1,9 @@
 # The native core of pelgar_join; called only through the package's Python layer, which
 # checks every argument first. scorer_code: 0 combined, 1 token_sort, 2 token_set.
 # workers: 0 for one per usable processor. k: 0 for every qualifying candidate.
+# top_k and self_join also give how many pairs were scored: distinct keys scored for
+# top_k; for self_join, pairs of rows that a score settled (one score serves every pair
+# of rows of two keys) or that hold equal keys.
 from typing import Any, Callable, Iterable, List, Optional, Tuple
 
 _Progress = Optional[Callable[[int, int], Any]]
@@ -10,7 +13,7 @@ def index_from_keys(keys: Iterable[Optional[str]], scorer_code: int) -> object: 
 def index_keys(capsule: object) -> List[Optional[str]]: ...
 def index_info(capsule: object) -> Tuple[int, int, int]: ...
 def top_k(capsule: object, queries: Iterable[Optional[str]], k: int, threshold: float, workers: int,
-          progress: _Progress) -> List[List[Tuple[int, float]]]: ...
+          progress: _Progress) -> Tuple[List[List[Tuple[int, float]]], int]: ...
 def self_join(texts: Iterable[Optional[str]], threshold: float, scorer_code: int, workers: int,
               progress: _Progress) -> Tuple[List[Tuple[int, int, float]], int]: ...
 def clusters(texts: Iterable[Optional[str]], threshold: float, scorer_code: int, workers: int,

@@ -2,39 +2,49 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <optional>
 #include <string>
 
 #include "common/stop.hpp"
+#include "join/search_scratch.hpp"
 #include "matching/score_bound.hpp"
 #include "measures/grouped_scorer.hpp"
 #include "text/utf8.hpp"
 
 namespace pelgar::join {
 
+using matching::ScoreBound;
+
 CandidateIndex::CandidateIndex(Scorer scorer, PreparedTexts texts)
-    : scorer_(scorer), texts_(std::move(texts)), postings_(texts_), groups_(texts_) {}
+    : scorer_(scorer), texts_(std::move(texts)), keys_(texts_), postings_(keys_) {}
 
 std::size_t CandidateIndex::memory_bytes() const noexcept {
-    return sizeof(*this) + texts_.memory_bytes() + postings_.memory_bytes() + groups_.memory_bytes();
+    return sizeof(*this) + texts_.memory_bytes() + keys_.memory_bytes() + postings_.memory_bytes();
 }
 
-// One query's search: the best list so far, and the cutoff a candidate must reach to
-// change it. Candidates that share trigram buckets with the query come first, most shared
-// first; then the rest, by length outward from the query's.
+// One query's search: the best list so far, and the cutoff a key must reach to change it.
+// Keys come from the posting lists of the query's trigram elements, rarest first: once
+// `remaining` elements are left, a key not yet met shares at most that many, and when no
+// length can reach the cutoff with so few the lists stop (the prefix filter, with a prefix
+// that shortens as the cutoff rises). A key first met at the query's i-th element and at
+// its own p-th shares at most 1 + min(left in the query, left in the key) of them (the
+// positional filter). Keys that share no element come last, by length outward from the
+// query's, while the cutoff lets such keys through.
 class TopKSearch {
 public:
-    TopKSearch(const CandidateIndex& index, std::u32string_view query, std::size_t k, double threshold)
-        : index_(index), query_(query), k_(k), threshold_(threshold), bound_(query) {}
+    TopKSearch(const CandidateIndex& index, std::u32string_view query, std::size_t k, double threshold,
+               SearchScratch& scratch)
+        : index_(index), keys_(index.keys_), query_(query), k_(k), threshold_(threshold), bound_(query),
+          scratch_(scratch) {}
 
-    std::vector<matching::Match> run() {
-        std::vector<std::uint32_t> shared(index_.size(), 0);
-        std::vector<std::uint32_t> touched;
-        index_.postings_.count_shared(query_, shared, touched);
-        by_shared_trigrams(shared, touched);
-        by_length(shared);
-        flush_scores();
+    std::vector<matching::Match> run(std::size_t* scored) {
+        scratch_.seen.prepare(keys_.count());
+        scratch_.allowed.assign(keys_.length_count(), 0);
+        const bool every_sharing_key_met = scan_postings();
+        scan_lengths(every_sharing_key_met);
+        if (scorer_) scorer_->flush([this](std::size_t key, double score) { take(key, score); });
+        scratch_.seen.clear();
+        if (scored) *scored += scored_;
         std::sort(best_.begin(), best_.end(), better);
         return std::move(best_);
     }
@@ -44,109 +54,130 @@ private:
         return x.score > y.score || (x.score == y.score && x.index < y.index);
     }
 
-    // A candidate whose bound is below this cannot enter the list.
+    // A key whose bound is below this cannot enter the list.
     double cutoff() const { return best_.size() < k_ ? threshold_ : std::max(threshold_, best_.front().score); }
 
-    measures::GroupedScorer& scorer() {
-        if (!scorer_) scorer_.emplace(query_);
-        return *scorer_;
+    // Marks the length groups whose keys can reach the cutoff sharing at most `shared`
+    // elements; false when none can.
+    bool allow_lengths(std::size_t shared) {
+        const double c = cutoff();
+        bool any = false;
+        for (std::size_t g = 0; g < keys_.length_count(); ++g) {
+            const std::size_t m = keys_.length_at(g);
+            scratch_.allowed[g] = m >= 3 && ScoreBound::length_bound(query_.size(), m, shared) >= c;
+            any = any || scratch_.allowed[g];
+        }
+        return any;
     }
 
-    // Short candidates are scored in groups, so a score may come with a later candidate's;
-    // the list is the same whatever the order, and a late score only leaves the cutoff low.
-    void consider(std::uint32_t position, std::size_t shared_trigrams) {
-        poll_(static_cast<std::int64_t>(index_.texts_.length(position)) + 1);
-        text::decode_utf8(index_.texts_.key(position), candidate_);
-        if (bound_.upper_bound(candidate_, shared_trigrams) < cutoff()) return;
-        scorer().offer(position, candidate_, [this](std::size_t scored, double score) { take(scored, score); });
+    // True when every key that shares an element with the query has been met.
+    bool scan_postings() {
+        const std::size_t n = query_.size();
+        if (n < 3) return true;
+        ranked_elements(index_.postings_, query_, scratch_.elements);
+        const std::vector<std::uint32_t>& ranks = scratch_.elements.ranks;
+        const std::size_t elements = ranks.size();
+        for (std::size_t i = 0; i < elements; ++i) {
+            if (!allow_lengths(elements - i)) return false;
+            if (ranks[i] == TrigramPostings::kAbsent) continue;
+            scan_list(ranks[i], elements - i - 1);
+        }
+        return true;
     }
 
-    void flush_scores() {
-        if (scorer_) scorer_->flush([this](std::size_t scored, double score) { take(scored, score); });
-    }
-
-    void take(std::size_t position, double score) {
-        const matching::Match match{position, score};
-        if (!(match.score >= threshold_)) return;
-        // best_ is a heap whose front is the worst entry of the list.
-        if (best_.size() < k_) {
-            best_.push_back(match);
-            std::push_heap(best_.begin(), best_.end(), better);
-        } else if (better(match, best_.front())) {
-            std::pop_heap(best_.begin(), best_.end(), better);
-            best_.back() = match;
-            std::push_heap(best_.begin(), best_.end(), better);
+    // The keys of allowed lengths in one posting list; `after` query elements follow it.
+    void scan_list(std::uint32_t rank, std::size_t after) {
+        const auto list = index_.postings_.keys(rank);
+        const auto places = index_.postings_.places(rank);
+        const auto& allowed = scratch_.allowed;
+        std::size_t g = static_cast<std::size_t>(std::find(allowed.begin(), allowed.end(), 1) - allowed.begin());
+        std::size_t last = allowed.size() - static_cast<std::size_t>(std::find(allowed.rbegin(), allowed.rend(), 1) - allowed.rbegin());
+        std::size_t i = static_cast<std::size_t>(std::lower_bound(list.begin(), list.end(), keys_.first_key_of_length(g)) - list.begin());
+        const std::size_t end = static_cast<std::size_t>(std::lower_bound(list.begin(), list.end(), keys_.first_key_of_length(last)) - list.begin());
+        poll_(static_cast<std::int64_t>(end - i));
+        for (; i < end; ++i) {
+            const std::uint32_t key = list[i];
+            while (key >= keys_.first_key_of_length(g + 1)) ++g;
+            if (!allowed[g] || !scratch_.seen.insert(key)) continue;
+            const std::size_t m = keys_.length_at(g);
+            const std::size_t shared = 1 + std::min(after, m - 3 - std::min<std::size_t>(places[i], m - 3));
+            if (ScoreBound::length_bound(query_.size(), m, shared) < cutoff()) continue;
+            consider(key, m, shared);
         }
     }
 
-    // Touched candidates by their shared count, most first; a level ends the search here
-    // once no length can lift its bound to the cutoff, and lower levels can do no better.
-    void by_shared_trigrams(const std::vector<std::uint32_t>& shared, const std::vector<std::uint32_t>& touched) {
-        if (touched.empty()) return;
+    // The keys not met in the lists, length groups outward from the query's length. Such a
+    // key shares no element when every sharing key was met, or when either side has under
+    // three characters; otherwise it cannot reach the cutoff (the lists stopped for that).
+    void scan_lengths(bool every_sharing_key_met) {
         const std::size_t n = query_.size();
-        const std::size_t levels = n - 1;  // counts 0 to n - 2
-        std::vector<std::size_t> begins(levels + 1, 0);
-        for (const std::uint32_t t : touched) ++begins[levels - 1 - std::min<std::size_t>(shared[t], n - 2)];
-        for (std::size_t l = 0; l < levels; ++l) begins[l + 1] += begins[l];
-        std::vector<std::uint32_t> ordered(touched.size());
-        for (const std::uint32_t t : touched) ordered[--begins[levels - 1 - std::min<std::size_t>(shared[t], n - 2)]] = t;
-        std::vector<double> bound_by_group(index_.groups_.count());
-        for (std::size_t l = 0; l < levels; ++l) {
-            const std::size_t end = l + 1 < levels ? begins[l + 1] : ordered.size();
-            if (begins[l] == end) continue;
-            const std::size_t count = levels - 1 - l;
-            double best = -1.0;
-            for (std::size_t g = 0; g < bound_by_group.size(); ++g) {
-                bound_by_group[g] = matching::ScoreBound::length_bound(n, index_.groups_.length(g), count);
-                best = std::max(best, bound_by_group[g]);
-            }
-            if (best < cutoff()) return;
-            for (std::size_t i = begins[l]; i < end; ++i) {
-                const std::uint32_t t = ordered[i];
-                if (bound_by_group[index_.groups_.group_of(index_.texts_.length(t))] >= cutoff()) consider(t, count);
-            }
-        }
-    }
-
-    // The candidates that share no trigram bucket with the query (all of them for a query
-    // under three characters): length groups outward from the query's length, each side
-    // ending at the first group whose length alone rules it out.
-    void by_length(const std::vector<std::uint32_t>& shared) {
-        const LengthGroups& groups = index_.groups_;
-        const std::size_t n = query_.size();
-        const std::size_t count = groups.count();
-        if (count == 0 || matching::ScoreBound::length_bound(n, n, 0) < cutoff()) return;
-        std::size_t up = groups.first_at_least(n);
-        std::size_t down = up;  // groups [0, down) lie below, [up, count) at or above
-        bool up_open = up < count, down_open = down > 0;
-        while (up_open || down_open) {
-            const bool take_up = up_open && (!down_open || groups.length(up) - n <= n - groups.length(down - 1));
+        const std::size_t count = keys_.length_count();
+        std::size_t up = keys_.length_group_at_least(n), down = up;  // [0, down) below, [up, count) above
+        while (up < count || down > 0) {
+            const bool take_up = up < count && (down == 0 || keys_.length_at(up) - n <= n - keys_.length_at(down - 1));
             const std::size_t g = take_up ? up++ : --down;
-            if (matching::ScoreBound::length_bound(n, groups.length(g), 0) < cutoff()) {
-                (take_up ? up_open : down_open) = false;
-            } else {
-                for (const std::uint32_t position : groups.members(g))
-                    if (shared[position] == 0) consider(position, 0);
+            const std::size_t m = keys_.length_at(g);
+            if (n >= 3 && m >= 3 && !every_sharing_key_met) continue;
+            if (ScoreBound::length_bound(n, m, 0) < cutoff()) continue;
+            for (std::uint32_t key = keys_.first_key_of_length(g); key < keys_.first_key_of_length(g + 1); ++key) {
+                if (scratch_.seen.contains(key)) continue;
+                poll_();
+                consider(key, m, 0);
             }
-            up_open = up_open && up < count;
-            down_open = down_open && down > 0;
+        }
+    }
+
+    void consider(std::uint32_t key, std::size_t length, std::size_t shared) {
+        poll_(static_cast<std::int64_t>(length) + 1);
+        text::decode_utf8(keys_.key(key), scratch_.candidate);
+        if (bound_.upper_bound(scratch_.candidate, shared) < cutoff()) return;
+        if (!scorer_) scorer_.emplace(query_);
+        ++scored_;
+        scorer_->offer(key, scratch_.candidate, [this](std::size_t scored_key, double score) { take(scored_key, score); });
+    }
+
+    // A key's score goes to each of its rows, lowest first, while they can enter the list.
+    void take(std::size_t key, double score) {
+        if (!(score >= threshold_)) return;
+        for (const std::uint32_t row : keys_.rows(key)) {
+            const matching::Match match{row, score};
+            // best_ is a heap whose front is the worst entry of the list.
+            if (best_.size() < k_) {
+                best_.push_back(match);
+                std::push_heap(best_.begin(), best_.end(), better);
+            } else if (better(match, best_.front())) {
+                std::pop_heap(best_.begin(), best_.end(), better);
+                best_.back() = match;
+                std::push_heap(best_.begin(), best_.end(), better);
+            } else {
+                return;  // the key's later rows rank lower still
+            }
         }
     }
 
     const CandidateIndex& index_;
+    const KeyGroups& keys_;
     std::u32string_view query_;
     std::size_t k_;
     double threshold_;
-    matching::ScoreBound bound_;
+    ScoreBound bound_;
+    SearchScratch& scratch_;
     std::optional<measures::GroupedScorer> scorer_;
-    std::u32string candidate_;
     std::vector<matching::Match> best_;
+    std::size_t scored_ = 0;
     StopPoll poll_;  // a long search ends early when its run is asked to stop
 };
 
-std::vector<matching::Match> CandidateIndex::top_k(std::u32string_view query, std::size_t k, double threshold) const {
-    if (k == 0 || std::isnan(threshold) || texts_.size() == 0) return {};
-    return TopKSearch(*this, query, k, threshold).run();
+std::vector<matching::Match> CandidateIndex::top_k(std::u32string_view query, std::size_t k, double threshold,
+                                                   std::size_t* scored) const {
+    if (k == 0 || std::isnan(threshold) || keys_.count() == 0) return {};
+    SearchScratch& scratch = SearchScratch::of_this_thread();
+    try {
+        return TopKSearch(*this, query, k, threshold, scratch).run(scored);
+    } catch (...) {
+        scratch.seen.clear();  // a stopped search leaves the set as empty as it found it
+        throw;
+    }
 }
 
 }  // namespace pelgar::join

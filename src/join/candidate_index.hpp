@@ -5,35 +5,40 @@
 #include <string_view>
 #include <vector>
 
-#include "join/length_groups.hpp"
+#include "join/key_groups.hpp"
 #include "join/prepared_texts.hpp"
 #include "join/trigram_postings.hpp"
 #include "matching/match.hpp"
 
 namespace pelgar::join {
 
-// Candidates prepared once for many top-k searches: their keys, their trigram postings
-// and their positions grouped by length. Immutable once built; searches share it freely.
+// Candidates prepared once for many top-k searches: their keys, grouped where equal, and
+// the trigram postings of the distinct keys. Immutable once built; searches share it freely.
 class CandidateIndex {
 public:
     CandidateIndex(Scorer scorer, PreparedTexts texts);
+    CandidateIndex(const CandidateIndex&) = delete;
+    CandidateIndex& operator=(const CandidateIndex&) = delete;
 
     Scorer scorer() const noexcept { return scorer_; }
     const PreparedTexts& texts() const noexcept { return texts_; }
+    const KeyGroups& keys() const noexcept { return keys_; }
     std::size_t size() const noexcept { return texts_.size(); }
     std::size_t memory_bytes() const noexcept;
 
     // Up to k candidates with score >= threshold, by descending score, equal scores by
-    // lower position. Candidates that cannot make the list are not scored.
-    std::vector<matching::Match> top_k(std::u32string_view query, std::size_t k, double threshold) const;
+    // lower position. Candidates that cannot make the list are not scored; `scored`, if
+    // given, grows by the number of distinct keys that were.
+    std::vector<matching::Match> top_k(std::u32string_view query, std::size_t k, double threshold,
+                                       std::size_t* scored = nullptr) const;
 
 private:
     friend class TopKSearch;
 
     Scorer scorer_;
     PreparedTexts texts_;
+    KeyGroups keys_;
     TrigramPostings postings_;
-    LengthGroups groups_;
 };
 
 }  // namespace pelgar::join

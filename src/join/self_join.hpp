@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "join/length_groups.hpp"
+#include "join/key_groups.hpp"
 #include "join/prepared_texts.hpp"
+#include "join/trigram_postings.hpp"
 
 namespace pelgar::join {
 
@@ -15,55 +16,68 @@ struct Pair {
     double score;
 };
 
-// Every pair first < second of present texts with weighted_score(key first, key second)
-// >= threshold, found one probe row at a time: probe(i) gives the pairs (i, j > i).
-// Pairs that provably cannot qualify are not scored. Where every qualifying pair must
-// share trigrams (thresholds above 0.75), candidates come from an inverted index over
-// a prefix of each row's trigrams in a global rarest-first order; otherwise from the
-// length groups the threshold allows. Immutable once built; probes run concurrently.
+// Where a probe sends what it finds. One sink serves all the probes of a run, from several
+// threads at once.
+class PairSink {
+public:
+    virtual ~PairSink() = default;
+    // True when the pair of keys need not be scored (their rows are joined already).
+    virtual bool skip(std::uint32_t key, std::uint32_t partner) { return key == partner; }
+    // weighted_score(key, partner) reached the threshold.
+    virtual void found(std::uint32_t key, std::uint32_t partner, double score) = 0;
+};
+
+// The pairs of distinct keys of present texts with weighted_score(key, partner) >= threshold,
+// found one probe key at a time: probe(a) reports the partners b whose rows include one
+// after a first row of a, scored with a's key first; so each pair of rows i < j is covered
+// by the probe of i's key. Rows of one key always score 1.0 with each other (the sink's
+// business). Pairs that provably cannot qualify are not scored. Where every qualifying pair
+// of keys must share trigram elements, candidates come from an inverted index over a prefix
+// of each key's elements in a global rarest-first order (the prefix filter), met at most
+// once each and checked against the fewest shared elements their lengths need (a
+// positional filter); otherwise from the length groups the threshold allows. Immutable
+// once built; probes run concurrently.
 class SelfJoin {
 public:
     SelfJoin(const PreparedTexts& texts, double threshold);
 
-    std::size_t rows() const noexcept { return texts_.size(); }
-    // Appends the qualifying pairs (row, j) by increasing j; returns how many were scored.
-    std::size_t probe(std::size_t row, std::vector<Pair>& out) const;
+    const KeyGroups& keys() const noexcept { return keys_; }
+    double threshold() const noexcept { return threshold_; }
+    // Scores key against its partners, telling the sink; returns how many pairs of rows
+    // those scores settle.
+    std::size_t probe(std::uint32_t key, PairSink& sink) const;
     bool uses_trigram_index() const noexcept { return indexed_; }
 
 private:
-    // The partner lengths a row of some length can qualify with, and for three or more
-    // characters the fewest trigrams it must share with any of them.
+    friend class SelfJoinProbe;
+
+    // The partner lengths a key of some length can qualify with, and for three or more
+    // characters the fewest elements it must share with any of them.
     struct LengthPlan {
-        std::size_t low = 1, high = 0;  // empty when low > high
+        std::size_t low = 1, high = 0;  // lengths of groups; empty when low > high
         std::size_t min_shared = 0;
+        bool by_trigrams = false;       // partners of 3 characters or more come from the lists
     };
 
     void plan_lengths();
-    void build_trigram_index();
-    std::size_t probe_lengths(std::size_t row, std::vector<Pair>& out) const;
-    std::size_t probe_trigrams(std::size_t row, std::vector<Pair>& out) const;
-    const LengthPlan& plan(std::size_t length) const { return plans_[groups_.first_at_least(length)]; }
-    bool allowed(const LengthPlan& plan, std::size_t length) const { return plan.low <= length && length <= plan.high; }
+    static std::size_t prefix_size(const void* join, std::uint32_t key, std::size_t elements);
+    const LengthPlan& plan_of(std::uint32_t key) const {
+        return plans_[keys_.length_group_at_least(keys_.length(key))];
+    }
 
-    const PreparedTexts& texts_;
     double threshold_;
-    LengthGroups groups_;
-    std::vector<LengthPlan> plans_;  // by length group; low and high are lengths of groups
+    KeyGroups keys_;
+    std::vector<LengthPlan> plans_;  // by length group
     bool indexed_ = false;
-
-    // Each row's trigrams as element ranks (a trigram with its occurrence number, so a
-    // shared rank is one pairing of the multiset intersection), increasing.
-    std::vector<std::size_t> element_begins_;
-    std::vector<std::uint32_t> elements_;
-    // Per rank, the rows that hold it within their prefix, increasing.
-    std::vector<std::size_t> posting_begins_;
-    std::vector<std::uint32_t> postings_;
+    TrigramPostings postings_;
 };
 
-// The pairs of every probe, in probe order: sorted by (first, second).
-std::vector<Pair> concatenate(std::vector<std::vector<Pair>>& per_row);
+// Every pair of rows i < j whose scores reach the threshold, sorted by (i, j), from the
+// partners each probe found (found[key]: (partner, score) pairs).
+std::vector<Pair> row_pairs(const KeyGroups& keys, double threshold,
+                            const std::vector<std::vector<std::pair<std::uint32_t, double>>>& found);
 
-// Per row, the smallest position connected to it through the pairs.
-std::vector<std::size_t> connected_labels(std::size_t rows, const std::vector<Pair>& pairs);
+// How many pairs of rows i < j the rows of two keys make, the first key's row first.
+std::size_t ordered_row_pairs(const KeyGroups& keys, std::uint32_t key, std::uint32_t partner);
 
 }  // namespace pelgar::join

@@ -11,9 +11,12 @@
 #include <vector>
 
 #include "join/candidate_index.hpp"
+#include "join/key_clusters.hpp"
+#include "join/output_budget.hpp"
 #include "join/prepared_texts.hpp"
 #include "join/self_join.hpp"
 #include "join_python/entry_points.hpp"
+#include "join_python/memory_room.hpp"
 #include "join_python/released_run.hpp"
 #include "join_python/text_input.hpp"
 #include "python/calling_frame.hpp"
@@ -92,40 +95,70 @@ PyObject* match_list(const std::vector<matching::Match>& matches) {
     return list.release();
 }
 
-struct JoinResult {
-    std::size_t rows = 0;
-    std::vector<join::Pair> pairs;
-    std::size_t scored = 0;
+// What one entry of a result costs as Python objects (a tuple, its int and float, a list
+// slot, allocator overhead) and as the native entry it is made from.
+constexpr std::size_t kBytesPerPair = 200;
+constexpr std::size_t kBytesPerMatch = 160;
+
+// The texts of a self-join entry point, prepared: (texts, threshold, scorer code, workers, progress).
+struct SelfJoinCall {
+    double threshold = 0.0;
+    std::size_t threads = 0;
+    PyObject* progress = nullptr;
+    join::PreparedTexts prepared;
 };
 
-JoinResult run_self_join(PyObject* texts_object, double threshold, int scorer_code, Py_ssize_t workers,
-                         PyObject* progress) {
-    const join::Scorer scorer = scorer_argument(scorer_code);
-    const TextsWithGaps input = texts_argument(texts_object, "texts");
-    const std::size_t threads = workers_argument(workers);
-    const join::PreparedTexts prepared = prepare_all(input, scorer, threads);
-    JoinResult result;
-    result.rows = prepared.size();
-    if (std::isnan(threshold)) return result;
-    const auto join = without_lock([&] { return std::make_unique<join::SelfJoin>(prepared, threshold); });
-    std::vector<std::vector<join::Pair>> per_row(join->rows());
-    std::vector<std::size_t> scored(join->rows(), 0);
-    run_released(threads, join->rows(), [&](std::size_t row) { scored[row] = join->probe(row, per_row[row]); },
-                 progress);
-    result.pairs = join::concatenate(per_row);
-    for (const std::size_t s : scored) result.scored += s;
-    return result;
-}
-
-// Both self-join entry points take (texts, threshold, scorer code, workers, progress).
-JoinResult self_join_of_arguments(PyObject* args) {
+SelfJoinCall self_join_call(PyObject* args) {
     PyObject *texts = nullptr, *progress = nullptr;
-    double threshold = 0.0;
+    SelfJoinCall call;
     int scorer_code = 0;
     Py_ssize_t workers = 0;
-    if (!PyArg_ParseTuple(args, "OdinO", &texts, &threshold, &scorer_code, &workers, &progress))
+    if (!PyArg_ParseTuple(args, "OdinO", &texts, &call.threshold, &scorer_code, &workers, &progress))
         throw PythonError::fetch();
-    return run_self_join(texts, threshold, scorer_code, workers, progress);
+    const join::Scorer scorer = scorer_argument(scorer_code);
+    const TextsWithGaps input = texts_argument(texts, "texts");
+    call.threads = workers_argument(workers);
+    call.progress = progress;
+    call.prepared = prepare_all(input, scorer, call.threads);
+    return call;
+}
+
+// Probes every key once, on the workers, by the row it first appears in, so that progress
+// counts rows.
+void probe_all(const join::SelfJoin& join, join::PairSink& sink, const SelfJoinCall& call,
+               std::vector<std::size_t>* scored) {
+    const join::KeyGroups& keys = join.keys();
+    run_released(call.threads, keys.row_count(), [&](std::size_t row) {
+        const std::uint32_t key = keys.key_of(row);
+        if (key == join::KeyGroups::kNoKey || keys.first_row(key) != row) return;
+        const std::size_t count = join.probe(key, sink);
+        if (scored) (*scored)[key] = count;
+    }, call.progress);
+}
+
+// Gathers the partners each probe finds, counting the pairs of rows they make against
+// what memory can hold.
+class FoundPartners final : public join::PairSink {
+public:
+    FoundPartners(const join::KeyGroups& keys, join::OutputBudget& budget)
+        : keys_(keys), budget_(budget), partners_(keys.count()) {}
+
+    // Each probe writes only its own key's list.
+    void found(std::uint32_t key, std::uint32_t partner, double score) override {
+        budget_.add(join::ordered_row_pairs(keys_, key, partner));
+        partners_[key].emplace_back(partner, score);
+    }
+    const std::vector<std::vector<std::pair<std::uint32_t, double>>>& partners() const { return partners_; }
+
+private:
+    const join::KeyGroups& keys_;
+    join::OutputBudget& budget_;
+    std::vector<std::vector<std::pair<std::uint32_t, double>>> partners_;
+};
+
+PythonError memory_error(const std::string& what, std::size_t found, const std::string& instead) {
+    return PythonError::with_message(PyExc_MemoryError, what + " would not fit in the memory this process may use: " +
+                                                            std::to_string(found) + " found so far; " + instead);
 }
 
 }  // namespace
@@ -197,41 +230,80 @@ PyObject* top_k(PyObject*, PyObject* args) {
             throw PythonError::fetch();
         const join::CandidateIndex& index = index_of(capsule);
         const TextsWithGaps queries = texts_argument(queries_object, "queries");
-        // k <= 0 asks for every qualifying candidate.
+        // k <= 0 asks for every qualifying candidate, as many as memory can hold.
         const std::size_t limit = k > 0 ? static_cast<std::size_t>(k) : std::numeric_limits<std::size_t>::max();
+        join::OutputBudget budget(k > 0 ? std::numeric_limits<std::size_t>::max() : memory_room() / kBytesPerMatch);
         std::vector<std::vector<matching::Match>> answers(queries.texts.size());
-        run_released(workers_argument(workers), answers.size(), [&](std::size_t i) {
-            if (queries.missing[i]) return;
-            const std::u32string query = text::decode_utf8(join::prepare_key(queries.texts[i], index.scorer()));
-            answers[i] = index.top_k(query, limit, threshold);
-        }, progress);
+        std::vector<std::size_t> scored(answers.size(), 0);
+        try {
+            run_released(workers_argument(workers), answers.size(), [&](std::size_t i) {
+                if (queries.missing[i]) return;
+                const std::u32string query = text::decode_utf8(join::prepare_key(queries.texts[i], index.scorer()));
+                answers[i] = index.top_k(query, limit, threshold, &scored[i]);
+                budget.add(answers[i].size());
+            }, progress);
+        } catch (const join::OutputTooLarge& too_large) {
+            throw memory_error("top_k with k=None", too_large.found(), "give k, or a higher threshold");
+        }
         Ref list(checked(PyList_New(static_cast<Py_ssize_t>(answers.size()))));
-        for (std::size_t i = 0; i < answers.size(); ++i)
+        std::size_t total_scored = 0;
+        for (std::size_t i = 0; i < answers.size(); ++i) {
             PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), match_list(answers[i]));
-        return list.release();
+            std::vector<matching::Match>().swap(answers[i]);
+            total_scored += scored[i];
+        }
+        Ref count(new_int(total_scored));
+        return checked(PyTuple_Pack(2, list.get(), count.get()));
     });
 }
 
 PyObject* self_join(PyObject*, PyObject* args) {
     return python::run_in_frame([&]() -> PyObject* {
-        const JoinResult result = self_join_of_arguments(args);
-        Ref list(checked(PyList_New(static_cast<Py_ssize_t>(result.pairs.size()))));
-        for (std::size_t i = 0; i < result.pairs.size(); ++i) {
-            const join::Pair& pair = result.pairs[i];
+        const SelfJoinCall call = self_join_call(args);
+        if (std::isnan(call.threshold)) return checked(Py_BuildValue("([]i)", 0));
+        const auto join = without_lock([&] { return std::make_unique<join::SelfJoin>(call.prepared, call.threshold); });
+        const join::KeyGroups& keys = join->keys();
+        join::OutputBudget budget(memory_room() / kBytesPerPair);
+        std::vector<join::Pair> pairs;
+        std::vector<std::size_t> scored(keys.count(), 0);
+        try {
+            const bool equal_keys_join = 1.0 >= call.threshold;
+            for (std::uint32_t key = 0; key < keys.count() && equal_keys_join; ++key) {
+                const std::size_t rows = keys.rows(key).size();
+                budget.add(rows * (rows - 1) / 2);
+            }
+            FoundPartners found(keys, budget);
+            probe_all(*join, found, call, &scored);
+            pairs = without_lock([&] { return join::row_pairs(keys, call.threshold, found.partners()); });
+        } catch (const join::OutputTooLarge& too_large) {
+            throw memory_error("self_join", too_large.found(), "use clusters, or a higher threshold");
+        }
+        Ref list(checked(PyList_New(static_cast<Py_ssize_t>(pairs.size()))));
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            const join::Pair& pair = pairs[i];
             Ref first(new_int(pair.first)), second(new_int(pair.second));
             Ref score(checked(PyFloat_FromDouble(pair.score)));
             PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
                            checked(PyTuple_Pack(3, first.get(), second.get(), score.get())));
         }
-        Ref scored(new_int(result.scored));
-        return checked(PyTuple_Pack(2, list.get(), scored.get()));
+        // Pairs of rows with equal keys are settled without a score.
+        std::size_t total_scored = 0;
+        for (std::uint32_t key = 0; key < keys.count(); ++key) {
+            const std::size_t rows = keys.rows(key).size();
+            total_scored += scored[key] + rows * (rows - 1) / 2;
+        }
+        Ref count(new_int(total_scored));
+        return checked(PyTuple_Pack(2, list.get(), count.get()));
     });
 }
 
 PyObject* clusters(PyObject*, PyObject* args) {
     return python::run_in_frame([&]() -> PyObject* {
-        const JoinResult result = self_join_of_arguments(args);
-        const std::vector<std::size_t> labels = join::connected_labels(result.rows, result.pairs);
+        const SelfJoinCall call = self_join_call(args);
+        const auto join = without_lock([&] { return std::make_unique<join::SelfJoin>(call.prepared, call.threshold); });
+        join::KeyClusters clusters(join->keys());
+        probe_all(*join, clusters, call, nullptr);
+        const std::vector<std::size_t> labels = clusters.row_labels(1.0 >= call.threshold);
         Ref list(checked(PyList_New(static_cast<Py_ssize_t>(labels.size()))));
         for (std::size_t i = 0; i < labels.size(); ++i)
             PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), new_int(labels[i]));

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include "matching/char_buckets.hpp"
@@ -31,17 +32,26 @@ public:
     // query (a multiset count); tighter wherever that count is small.
     double upper_bound(std::u32string_view candidate, std::size_t shared_trigrams);
 
+    static constexpr std::size_t kUnknownShared = std::numeric_limits<std::size_t>::max();
+    static constexpr std::size_t kUnreachable = std::numeric_limits<std::size_t>::max();
+
     // An upper bound over every pair of strings of n and m characters that share at most
-    // `shared_trigrams` trigrams, in either order. For no shared trigrams, or any number,
-    // it never increases as m moves away from n.
+    // `shared_trigrams` trigrams, in either order; it never falls as that count grows. For
+    // any number of shared trigrams (kUnknownShared) it never increases as m moves away from
+    // n; for a given number it may. Short lengths read it from a table.
     static double length_bound(std::size_t n, std::size_t m, std::size_t shared_trigrams);
 
+    // The fewest trigrams that strings of n and m characters must share for length_bound to
+    // reach `cutoff` (0 when either has under 3 characters and the lengths reach it), or
+    // kUnreachable when no number does.
+    static std::size_t min_shared_trigrams(std::size_t n, std::size_t m, double cutoff);
+
 private:
-    double bound_with_trigram_term(std::u32string_view candidate, double trigram_term,
-                                   std::size_t shared_trigrams);
+    double bound_with_trigram_term(std::u32string_view candidate, double trigram_term);
     // in_query: how many of the candidate's characters can be in the query, at least all that are.
-    double bound_from_count(std::u32string_view candidate, std::size_t in_query, double trigram_term,
-                            std::size_t shared_trigrams);
+    double bound_from_count(std::u32string_view candidate, std::size_t in_query, double trigram_term);
+    // Equal leading characters of the query and the candidate, as many as the boost counts.
+    std::size_t common_prefix(std::u32string_view candidate) const;
 
     // 1 when c can be in the query: every character above U+00FF counts as if it were.
     std::uint8_t in_query(char32_t c) const { return low_present_[c < 256 ? c : 256]; }

@@ -82,9 +82,14 @@ double TrigramPattern::score(std::u32string_view b) {
     return trigram_dice(common, n_a, n_b);
 }
 
+void trigrams(std::u32string_view text, std::vector<std::uint64_t>& out) {
+    out.resize(trigram_count(text));
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = key_at(text, i);
+}
+
 std::vector<std::uint64_t> trigrams(std::u32string_view text) {
-    std::vector<std::uint64_t> keys(trigram_count(text));
-    for (std::size_t i = 0; i < keys.size(); ++i) keys[i] = key_at(text, i);
+    std::vector<std::uint64_t> keys;
+    trigrams(text, keys);
     return keys;
 }
 

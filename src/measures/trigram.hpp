@@ -36,6 +36,8 @@ private:
 // The trigrams of a string in order, duplicates kept, each packed into one key
 // (three 21-bit code points); empty for fewer than three characters.
 std::vector<std::uint64_t> trigrams(std::u32string_view text);
+// The same into `out`, whose storage is reused.
+void trigrams(std::u32string_view text, std::vector<std::uint64_t>& out);
 
 // 2 common / (n_a + n_b) for n_a, n_b > 0 trigrams, of which `common` pair off.
 inline double trigram_dice(std::uint64_t common, std::uint64_t n_a, std::uint64_t n_b) {

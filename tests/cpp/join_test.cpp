@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "join/candidate_index.hpp"
+#include "join/key_clusters.hpp"
 #include "join/self_join.hpp"
 #include "matching/score_bound.hpp"
+#include "measures/grouped_scorer.hpp"
 #include "measures/levenshtein.hpp"
 #include "measures/trigram.hpp"
 #include "measures/weighted_score.hpp"
@@ -40,15 +42,44 @@ std::size_t shared_trigrams(std::u32string_view a, std::u32string_view b) {
     return common;
 }
 
-void all_strings(std::u32string prefix, std::size_t max_length, std::vector<std::u32string>& out) {
+void all_strings(std::u32string prefix, std::u32string_view alphabet, std::size_t max_length,
+                 std::vector<std::u32string>& out) {
     out.push_back(prefix);
     if (prefix.size() == max_length) return;
-    for (char32_t c : std::u32string(U"abc")) all_strings(prefix + c, max_length, out);
+    for (char32_t c : alphabet) all_strings(prefix + c, alphabet, max_length, out);
 }
 
-void check_bounds_exhaustively() {
+// Rows with equal keys are joined without a score: every path of the scorers gives an
+// equal pair exactly 1.0 (short keys grouped in lanes and alone, long keys, any characters).
+void check_equal_keys_score_one(std::mt19937_64& rng) {
+    std::vector<std::u32string> keys;
+    all_strings(U"", U"ab ", 6, keys);
+    const std::u32string alphabet = U"ab \u00e9\u00f8\u0142\u4e2d\U0001F600";
+    for (std::size_t length : {1, 2, 3, 31, 32, 33, 63, 64, 65, 100, 127, 128, 129, 300, 1000}) {
+        for (int round = 0; round < 8; ++round) {
+            std::u32string key;
+            for (std::size_t i = 0; i < length; ++i) key += alphabet[rng() % (round < 4 ? 3 : alphabet.size())];
+            keys.push_back(key);
+        }
+    }
+    for (const auto& key : keys) {
+        measures::WeightedScorer alone(key);
+        measures::GroupedScorer grouped(key);
+        std::size_t delivered = 0;
+        auto expect_one = [&](std::size_t, double score) {
+            ++delivered;
+            if (score != 1.0) fail("equal keys in a group", key, key);
+        };
+        for (int copy = 0; copy < 5; ++copy) grouped.offer(0, key, expect_one);
+        grouped.flush(expect_one);
+        if (delivered != 5 || alone.score(key) != 1.0 || measures::weighted_score(key, key) != 1.0)
+            fail("equal keys", key, key);
+    }
+}
+
+void check_bounds_exhaustively(std::u32string_view alphabet, std::size_t max_length) {
     std::vector<std::u32string> strings;
-    all_strings(U"", 7, strings);
+    all_strings(U"", alphabet, max_length, strings);
     for (const auto& a : strings) {
         ScoreBound bound(a);
         measures::WeightedScorer scorer(a);
@@ -58,6 +89,10 @@ void check_bounds_exhaustively() {
             if (score > ScoreBound::length_bound(a.size(), b.size(), shared)) fail("length bound", a, b);
             if (score > bound.upper_bound(b, shared)) fail("bound with shared trigrams", a, b);
             if (score > bound.upper_bound(b)) fail("bound", a, b);
+            // The table of fewest shared trigrams admits every pair at its own score.
+            const std::size_t need = ScoreBound::min_shared_trigrams(a.size(), b.size(), score);
+            if (need == ScoreBound::kUnreachable || (a.size() >= 3 && b.size() >= 3 && shared < need))
+                fail("fewest shared trigrams", a, b);
             const std::size_t longer = std::max(a.size(), b.size());
             const std::size_t distance = measures::edit_distance(a, b);
             if (longer >= 3 && shared + 2 + 3 * distance < longer) fail("trigrams per edit", a, b);
@@ -66,7 +101,7 @@ void check_bounds_exhaustively() {
 }
 
 void check_length_bound_monotone() {
-    for (std::size_t shared : {std::size_t{0}, std::numeric_limits<std::size_t>::max()}) {
+    for (std::size_t shared : {ScoreBound::kUnknownShared}) {
         for (std::size_t n = 0; n < 300; ++n) {
             for (std::size_t m = n; m < 400; ++m)
                 if (ScoreBound::length_bound(n, m + 1, shared) > ScoreBound::length_bound(n, m, shared))
@@ -104,6 +139,15 @@ struct Lists {
     }
 };
 
+// The partners each probe finds, by key.
+struct Collect final : join::PairSink {
+    explicit Collect(std::size_t keys) : partners(keys) {}
+    void found(std::uint32_t key, std::uint32_t partner, double score) override {
+        partners[key].emplace_back(partner, score);
+    }
+    std::vector<std::vector<std::pair<std::uint32_t, double>>> partners;
+};
+
 double score_of(const join::PreparedTexts& texts, std::size_t i, std::size_t j) {
     return measures::weighted_score(texts.key(i), texts.key(j));
 }
@@ -114,23 +158,40 @@ void check_searches(std::size_t lists, unsigned seed) {
     for (std::size_t round = 0; round < lists; ++round) {
         const join::PreparedTexts texts = gen.list(gen.below(40));
         const double threshold = thresholds[gen.below(std::size(thresholds))];
-        // Self-join against all pairs.
+        // Self-join against all pairs, and the clusters those pairs make.
         const join::SelfJoin self_join(texts, threshold);
+        const join::KeyGroups& keys = self_join.keys();
+        Collect collect(keys.count());
+        join::KeyClusters clusters(keys);
+        for (std::uint32_t key = 0; key < keys.count(); ++key) {
+            self_join.probe(key, collect);
+            self_join.probe(key, clusters);
+        }
+        const std::vector<join::Pair> got = join::row_pairs(keys, threshold, collect.partners);
+        std::vector<join::Pair> expected;
+        std::vector<std::size_t> labels(texts.size());
+        for (std::size_t i = 0; i < texts.size(); ++i) labels[i] = i;
         for (std::size_t i = 0; i < texts.size(); ++i) {
-            std::vector<join::Pair> got;
-            self_join.probe(i, got);
-            std::vector<join::Pair> expected;
             for (std::size_t j = i + 1; j < texts.size() && !texts.missing(i); ++j) {
                 if (texts.missing(j)) continue;
                 const double s = score_of(texts, i, j);
                 if (s >= threshold) expected.push_back({std::uint32_t(i), std::uint32_t(j), s});
             }
-            const bool same = got.size() == expected.size() &&
-                              std::equal(got.begin(), got.end(), expected.begin(), [](auto& x, auto& y) {
-                                  return x.first == y.first && x.second == y.second && x.score == y.score;
-                              });
-            if (!same) fail("self-join probe", text::decode_utf8(texts.key(i)), U"");
         }
+        for (bool changed = true; changed;) {
+            changed = false;
+            for (const join::Pair& p : expected) {
+                const std::size_t low = std::min(labels[p.first], labels[p.second]);
+                changed = changed || labels[p.first] != low || labels[p.second] != low;
+                labels[p.first] = labels[p.second] = low;
+            }
+        }
+        const bool same = got.size() == expected.size() &&
+                          std::equal(got.begin(), got.end(), expected.begin(), [](auto& x, auto& y) {
+                              return x.first == y.first && x.second == y.second && x.score == y.score;
+                          });
+        if (!same) fail("self-join", U"", U"");
+        if (clusters.row_labels(1.0 >= threshold) != labels) fail("clusters", U"", U"");
         // Top-k of every text as a query against all candidates.
         const join::CandidateIndex index(join::Scorer::combined, texts);
         const std::size_t k = 1 + gen.below(4);
@@ -159,7 +220,10 @@ void check_searches(std::size_t lists, unsigned seed) {
 int main(int argc, char** argv) {
     const std::size_t lists = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 2000;
     const unsigned seed = argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)) : 1;
-    check_bounds_exhaustively();
+    check_bounds_exhaustively(U"abc", 7);
+    check_bounds_exhaustively(U"ab", 10);
+    std::mt19937_64 rng(seed);
+    check_equal_keys_score_one(rng);
     check_length_bound_monotone();
     check_searches(lists, seed);
     if (failures > 0) return 1;

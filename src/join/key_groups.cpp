@@ -1,0 +1,85 @@
+#include "join/key_groups.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <functional>
+
+#include "common/internal_failure.hpp"
+
+namespace pelgar::join {
+
+namespace {
+
+// Per row, the first row with an equal key (kNoKey for a missing row), through an
+// open-addressing table of first rows keyed by the key's hash.
+std::vector<std::uint32_t> first_equal_rows(const PreparedTexts& texts) {
+    const std::size_t rows = texts.size();
+    const std::size_t slots = std::bit_ceil(std::max<std::size_t>(2 * rows, 16));
+    std::vector<std::uint32_t> table(slots, KeyGroups::kNoKey);
+    std::vector<std::uint32_t> first(rows, KeyGroups::kNoKey);
+    const std::hash<std::string_view> hash;
+    for (std::size_t row = 0; row < rows; ++row) {
+        if (texts.missing(row)) continue;
+        const std::string_view key = texts.key(row);
+        for (std::size_t slot = hash(key) & (slots - 1);; slot = (slot + 1) & (slots - 1)) {
+            if (table[slot] == KeyGroups::kNoKey) {
+                table[slot] = static_cast<std::uint32_t>(row);
+                first[row] = static_cast<std::uint32_t>(row);
+                break;
+            }
+            if (texts.key(table[slot]) == key) {
+                first[row] = table[slot];
+                break;
+            }
+        }
+    }
+    return first;
+}
+
+}  // namespace
+
+KeyGroups::KeyGroups(const PreparedTexts& texts) : texts_(&texts) {
+    if (texts.size() >= kNoKey) throw InternalFailure("2^32 rows or more cannot be indexed");
+    const std::vector<std::uint32_t> first = first_equal_rows(texts);
+    for (std::size_t row = 0; row < first.size(); ++row)
+        if (first[row] == row) first_rows_.push_back(static_cast<std::uint32_t>(row));
+    std::stable_sort(first_rows_.begin(), first_rows_.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return texts.length(a) < texts.length(b); });
+
+    key_of_.assign(texts.size(), kNoKey);
+    for (std::size_t id = 0; id < first_rows_.size(); ++id) key_of_[first_rows_[id]] = static_cast<std::uint32_t>(id);
+    row_begins_.assign(first_rows_.size() + 1, 0);
+    for (std::size_t row = 0; row < first.size(); ++row) {
+        if (first[row] == kNoKey) continue;
+        key_of_[row] = key_of_[first[row]];
+        ++row_begins_[key_of_[row] + 1];
+    }
+    for (std::size_t id = 0; id < first_rows_.size(); ++id) row_begins_[id + 1] += row_begins_[id];
+    rows_.resize(row_begins_.back());
+    std::vector<std::uint32_t> fill(row_begins_.begin(), row_begins_.end() - 1);
+    for (std::size_t row = 0; row < first.size(); ++row)
+        if (key_of_[row] != kNoKey) rows_[fill[key_of_[row]]++] = static_cast<std::uint32_t>(row);
+
+    for (std::size_t id = 0; id < first_rows_.size(); ++id) {
+        if (lengths_.empty() || lengths_.back() != length(id)) {
+            lengths_.push_back(length(id));
+            length_begins_.push_back(static_cast<std::uint32_t>(id));
+        }
+    }
+    length_begins_.push_back(static_cast<std::uint32_t>(first_rows_.size()));
+}
+
+std::size_t KeyGroups::length_group_at_least(std::size_t length) const noexcept {
+    return static_cast<std::size_t>(
+        std::lower_bound(lengths_.begin(), lengths_.end(), length,
+                         [](std::uint32_t g, std::size_t l) { return g < l; }) -
+        lengths_.begin());
+}
+
+std::size_t KeyGroups::memory_bytes() const noexcept {
+    return (first_rows_.capacity() + row_begins_.capacity() + rows_.capacity() + key_of_.capacity() +
+            lengths_.capacity() + length_begins_.capacity()) *
+           sizeof(std::uint32_t);
+}
+
+}  // namespace pelgar::join
