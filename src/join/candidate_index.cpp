@@ -15,11 +15,11 @@ namespace pelgar::join {
 
 using matching::ScoreBound;
 
-CandidateIndex::CandidateIndex(Scorer scorer, PreparedTexts texts)
-    : scorer_(scorer), texts_(std::move(texts)), keys_(texts_), postings_(keys_) {}
+CandidateIndex::CandidateIndex(Scorer scorer, const PreparedTexts& texts)
+    : scorer_(scorer), keys_(texts), postings_(keys_) {}
 
 std::size_t CandidateIndex::memory_bytes() const noexcept {
-    return sizeof(*this) + texts_.memory_bytes() + keys_.memory_bytes() + postings_.memory_bytes();
+    return sizeof(*this) + keys_.memory_bytes() + postings_.memory_bytes();
 }
 
 // One query's search: the best list so far, and the cutoff a key must reach to change it.
@@ -40,6 +40,7 @@ public:
     std::vector<matching::Match> run(std::size_t* scored) {
         scratch_.seen.prepare(keys_.count());
         scratch_.allowed.assign(keys_.length_count(), 0);
+        scratch_.need.resize(keys_.length_count());
         const bool every_sharing_key_met = scan_postings();
         scan_lengths(every_sharing_key_met);
         if (scorer_) scorer_->flush([this](std::size_t key, double score) { take(key, score); });
@@ -58,13 +59,20 @@ private:
     double cutoff() const { return best_.size() < k_ ? threshold_ : std::max(threshold_, best_.front().score); }
 
     // Marks the length groups whose keys can reach the cutoff sharing at most `shared`
-    // elements; false when none can.
+    // elements; false when none can. The fewest shared elements each length needs are
+    // worked out again only when the cutoff has risen.
     bool allow_lengths(std::size_t shared) {
         const double c = cutoff();
+        if (c != need_cutoff_) {
+            need_cutoff_ = c;
+            for (std::size_t g = 0; g < keys_.length_count(); ++g) {
+                const std::size_t m = keys_.length_at(g);
+                scratch_.need[g] = m >= 3 ? ScoreBound::min_shared_trigrams(query_.size(), m, c) : ScoreBound::kUnreachable;
+            }
+        }
         bool any = false;
         for (std::size_t g = 0; g < keys_.length_count(); ++g) {
-            const std::size_t m = keys_.length_at(g);
-            scratch_.allowed[g] = m >= 3 && ScoreBound::length_bound(query_.size(), m, shared) >= c;
+            scratch_.allowed[g] = scratch_.need[g] <= shared;
             any = any || scratch_.allowed[g];
         }
         return any;
@@ -95,14 +103,24 @@ private:
         std::size_t i = static_cast<std::size_t>(std::lower_bound(list.begin(), list.end(), keys_.first_key_of_length(g)) - list.begin());
         const std::size_t end = static_cast<std::size_t>(std::lower_bound(list.begin(), list.end(), keys_.first_key_of_length(last)) - list.begin());
         poll_(static_cast<std::int64_t>(end - i));
+        auto& pending = scratch_.pending;
+        pending.clear();
         for (; i < end; ++i) {
             const std::uint32_t key = list[i];
             while (key >= keys_.first_key_of_length(g + 1)) ++g;
             if (!allowed[g] || !scratch_.seen.insert(key)) continue;
             const std::size_t m = keys_.length_at(g);
             const std::size_t shared = 1 + std::min(after, m - 3 - std::min<std::size_t>(places[i], m - 3));
-            if (ScoreBound::length_bound(query_.size(), m, shared) < cutoff()) continue;
-            consider(key, m, shared);
+            if (shared < scratch_.need[g]) continue;
+            keys_.prefetch_bounds(key);
+            pending.push_back({key, static_cast<std::uint32_t>(m), shared});
+        }
+        // Each key's text is asked for a few candidates ahead of its check.
+        constexpr std::size_t kAhead = 4;
+        for (std::size_t p = 0; p < std::min(kAhead, pending.size()); ++p) keys_.prefetch_text(pending[p].key);
+        for (std::size_t p = 0; p < pending.size(); ++p) {
+            if (p + kAhead < pending.size()) keys_.prefetch_text(pending[p + kAhead].key);
+            consider(pending[p].key, pending[p].length, pending[p].shared);
         }
     }
 
@@ -165,6 +183,7 @@ private:
     std::optional<measures::GroupedScorer> scorer_;
     std::vector<matching::Match> best_;
     std::size_t scored_ = 0;
+    double need_cutoff_ = std::nan("");  // the cutoff scratch_.need was worked out for
     StopPoll poll_;  // a long search ends early when its run is asked to stop
 };
 

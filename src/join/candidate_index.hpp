@@ -12,18 +12,17 @@
 
 namespace pelgar::join {
 
-// Candidates prepared once for many top-k searches: their keys, grouped where equal, and
-// the trigram postings of the distinct keys. Immutable once built; searches share it freely.
+// Candidates prepared once for many top-k searches: their keys, grouped where equal (the
+// prepared texts are not kept), and the trigram postings of the distinct keys. Immutable once built; searches share it freely.
 class CandidateIndex {
 public:
-    CandidateIndex(Scorer scorer, PreparedTexts texts);
+    CandidateIndex(Scorer scorer, const PreparedTexts& texts);
     CandidateIndex(const CandidateIndex&) = delete;
     CandidateIndex& operator=(const CandidateIndex&) = delete;
 
     Scorer scorer() const noexcept { return scorer_; }
-    const PreparedTexts& texts() const noexcept { return texts_; }
     const KeyGroups& keys() const noexcept { return keys_; }
-    std::size_t size() const noexcept { return texts_.size(); }
+    std::size_t size() const noexcept { return keys_.row_count(); }
     std::size_t memory_bytes() const noexcept;
 
     // Up to k candidates with score >= threshold, by descending score, equal scores by
@@ -36,7 +35,6 @@ private:
     friend class TopKSearch;
 
     Scorer scorer_;
-    PreparedTexts texts_;
     KeyGroups keys_;
     TrigramPostings postings_;
 };

@@ -38,35 +38,49 @@ std::vector<std::uint32_t> first_equal_rows(const PreparedTexts& texts) {
 
 }  // namespace
 
-KeyGroups::KeyGroups(const PreparedTexts& texts) : texts_(&texts) {
+KeyGroups::KeyGroups(const PreparedTexts& texts) {
     if (texts.size() >= kNoKey) throw InternalFailure("2^32 rows or more cannot be indexed");
     const std::vector<std::uint32_t> first = first_equal_rows(texts);
+    std::vector<std::uint32_t> first_rows;
     for (std::size_t row = 0; row < first.size(); ++row)
-        if (first[row] == row) first_rows_.push_back(static_cast<std::uint32_t>(row));
-    std::stable_sort(first_rows_.begin(), first_rows_.end(),
+        if (first[row] == row) first_rows.push_back(static_cast<std::uint32_t>(row));
+    std::stable_sort(first_rows.begin(), first_rows.end(),
                      [&](std::uint32_t a, std::uint32_t b) { return texts.length(a) < texts.length(b); });
 
     key_of_.assign(texts.size(), kNoKey);
-    for (std::size_t id = 0; id < first_rows_.size(); ++id) key_of_[first_rows_[id]] = static_cast<std::uint32_t>(id);
-    row_begins_.assign(first_rows_.size() + 1, 0);
+    for (std::size_t id = 0; id < first_rows.size(); ++id) {
+        key_of_[first_rows[id]] = static_cast<std::uint32_t>(id);
+        key_chars_.append(texts.key(first_rows[id]));
+        if (key_chars_.size() >= kNoKey) throw InternalFailure("keys of 2^32 bytes or more cannot be indexed");
+        key_ends_.push_back(static_cast<std::uint32_t>(key_chars_.size()));
+    }
+    key_chars_.shrink_to_fit();
+    row_begins_.assign(first_rows.size() + 1, 0);
     for (std::size_t row = 0; row < first.size(); ++row) {
         if (first[row] == kNoKey) continue;
         key_of_[row] = key_of_[first[row]];
         ++row_begins_[key_of_[row] + 1];
     }
-    for (std::size_t id = 0; id < first_rows_.size(); ++id) row_begins_[id + 1] += row_begins_[id];
+    for (std::size_t id = 0; id < first_rows.size(); ++id) row_begins_[id + 1] += row_begins_[id];
     rows_.resize(row_begins_.back());
     std::vector<std::uint32_t> fill(row_begins_.begin(), row_begins_.end() - 1);
     for (std::size_t row = 0; row < first.size(); ++row)
         if (key_of_[row] != kNoKey) rows_[fill[key_of_[row]]++] = static_cast<std::uint32_t>(row);
 
-    for (std::size_t id = 0; id < first_rows_.size(); ++id) {
-        if (lengths_.empty() || lengths_.back() != length(id)) {
-            lengths_.push_back(length(id));
+    for (std::size_t id = 0; id < first_rows.size(); ++id) {
+        const std::uint32_t length = texts.length(first_rows[id]);
+        if (lengths_.empty() || lengths_.back() != length) {
+            lengths_.push_back(length);
             length_begins_.push_back(static_cast<std::uint32_t>(id));
         }
     }
-    length_begins_.push_back(static_cast<std::uint32_t>(first_rows_.size()));
+    length_begins_.push_back(static_cast<std::uint32_t>(first_rows.size()));
+}
+
+std::uint32_t KeyGroups::length(std::size_t id) const noexcept {
+    const auto after = std::upper_bound(length_begins_.begin(), length_begins_.end(), id,
+                                        [](std::size_t i, std::uint32_t begin) { return i < begin; });
+    return lengths_[static_cast<std::size_t>(after - length_begins_.begin()) - 1];
 }
 
 std::size_t KeyGroups::length_group_at_least(std::size_t length) const noexcept {
@@ -77,9 +91,9 @@ std::size_t KeyGroups::length_group_at_least(std::size_t length) const noexcept 
 }
 
 std::size_t KeyGroups::memory_bytes() const noexcept {
-    return (first_rows_.capacity() + row_begins_.capacity() + rows_.capacity() + key_of_.capacity() +
-            lengths_.capacity() + length_begins_.capacity()) *
-           sizeof(std::uint32_t);
+    return key_chars_.capacity() + (key_ends_.capacity() + row_begins_.capacity() + rows_.capacity() +
+                                     key_of_.capacity() + lengths_.capacity() + length_begins_.capacity()) *
+                                        sizeof(std::uint32_t);
 }
 
 }  // namespace pelgar::join

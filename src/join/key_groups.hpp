@@ -7,28 +7,39 @@
 #include <vector>
 
 #include "join/prepared_texts.hpp"
+#include "matching/text_list.hpp"
 
 namespace pelgar::join {
 
 // The distinct keys of prepared texts, each with the rows that hold it: one score of a key
 // serves all its rows. Keys are numbered by increasing length, equal lengths by their
-// first row, so that the keys of a range of lengths are a range of numbers.
+// first row, so that the keys of a range of lengths are a range of numbers; their text is
+// kept in that order, once per key.
 class KeyGroups {
 public:
     static constexpr std::uint32_t kNoKey = ~std::uint32_t{0};
 
     explicit KeyGroups(const PreparedTexts& texts);
 
-    std::size_t count() const noexcept { return first_rows_.size(); }
+    std::size_t count() const noexcept { return key_ends_.size(); }
     // Rows, missing ones included.
     std::size_t row_count() const noexcept { return key_of_.size(); }
-    std::string_view key(std::size_t id) const noexcept { return texts_->key(first_rows_[id]); }
-    std::uint32_t length(std::size_t id) const noexcept { return texts_->length(first_rows_[id]); }
+    std::string_view key(std::size_t id) const noexcept {
+        const std::uint32_t begin = id == 0 ? 0 : key_ends_[id - 1];
+        return std::string_view(key_chars_).substr(begin, key_ends_[id] - begin);
+    }
+    // Asks the processor to fetch where a key's text ends, then (once that has come) the
+    // text itself, ahead of use: candidates met in posting lists lie all over the index.
+    void prefetch_bounds(std::size_t id) const noexcept { __builtin_prefetch(key_ends_.data() + id); }
+    void prefetch_text(std::size_t id) const noexcept {
+        __builtin_prefetch(key_chars_.data() + (id == 0 ? 0 : key_ends_[id - 1]));
+    }
+    std::uint32_t length(std::size_t id) const noexcept;
     // Rows holding the key, increasing.
     std::span<const std::uint32_t> rows(std::size_t id) const noexcept {
         return std::span<const std::uint32_t>(rows_).subspan(row_begins_[id], row_begins_[id + 1] - row_begins_[id]);
     }
-    std::uint32_t first_row(std::size_t id) const noexcept { return first_rows_[id]; }
+    std::uint32_t first_row(std::size_t id) const noexcept { return rows_[row_begins_[id]]; }
     std::uint32_t last_row(std::size_t id) const noexcept { return rows_[row_begins_[id + 1] - 1]; }
     // The key of a present row; kNoKey for a missing one.
     std::uint32_t key_of(std::size_t row) const noexcept { return key_of_[row]; }
@@ -43,8 +54,8 @@ public:
     std::size_t memory_bytes() const noexcept;
 
 private:
-    const PreparedTexts* texts_;
-    std::vector<std::uint32_t> first_rows_;  // by key
+    std::string key_chars_;
+    std::vector<std::uint32_t> key_ends_;    // by key
     std::vector<std::uint32_t> row_begins_;  // count() + 1 entries into rows_
     std::vector<std::uint32_t> rows_;
     std::vector<std::uint32_t> key_of_;      // by row

@@ -44,6 +44,14 @@ struct SearchScratch {
     ElementScratch elements;
     std::u32string candidate;
     std::vector<std::uint8_t> allowed;  // by length group
+    std::vector<std::size_t> need;      // by length group: fewest shared elements to reach the cutoff
+    // Keys met in a posting list that passed the counting filters, to check and score.
+    struct Candidate {
+        std::uint32_t key;
+        std::uint32_t length;
+        std::size_t shared;  // at most this many elements shared with the query
+    };
+    std::vector<Candidate> pending;
 
     // This thread's scratch, made on its first search.
     static SearchScratch& of_this_thread() {

@@ -172,7 +172,7 @@ PyObject* index_build(PyObject*, PyObject* args) {
         const join::Scorer scorer = scorer_argument(scorer_code);
         const TextsWithGaps input = texts_argument(candidates, "candidates");
         join::PreparedTexts prepared = prepare_all(input, scorer, workers_argument(workers));
-        auto index = without_lock([&] { return std::make_unique<join::CandidateIndex>(scorer, std::move(prepared)); });
+        auto index = without_lock([&] { return std::make_unique<join::CandidateIndex>(scorer, prepared); });
         return index_capsule(std::move(index));
     });
 }
@@ -189,22 +189,22 @@ PyObject* index_from_keys(PyObject*, PyObject* args) {
         for (std::size_t i = 0; i < input.texts.size(); ++i) {
             if (input.missing[i]) prepared.add_missing(); else prepared.add_key(input.texts[i]);
         }
-        auto index = without_lock([&] { return std::make_unique<join::CandidateIndex>(scorer, std::move(prepared)); });
+        auto index = without_lock([&] { return std::make_unique<join::CandidateIndex>(scorer, prepared); });
         return index_capsule(std::move(index));
     });
 }
 
 PyObject* index_keys(PyObject*, PyObject* capsule) {
     return python::run_in_frame([&]() -> PyObject* {
-        const join::PreparedTexts& texts = index_of(capsule).texts();
-        Ref list(checked(PyList_New(static_cast<Py_ssize_t>(texts.size()))));
-        for (std::size_t i = 0; i < texts.size(); ++i) {
+        const join::KeyGroups& keys = index_of(capsule).keys();
+        Ref list(checked(PyList_New(static_cast<Py_ssize_t>(keys.row_count()))));
+        for (std::size_t i = 0; i < keys.row_count(); ++i) {
             PyObject* item;
-            if (texts.missing(i)) {
+            if (keys.key_of(i) == join::KeyGroups::kNoKey) {
                 Py_INCREF(Py_None);
                 item = Py_None;
             } else {
-                const std::string_view key = texts.key(i);
+                const std::string_view key = keys.key(keys.key_of(i));
                 item = checked(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
             }
             PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);

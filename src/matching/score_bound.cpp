@@ -103,6 +103,8 @@ const ScoreBound::LengthPart& ScoreBound::new_length_part(std::size_t m) {
     LengthPart part;
     part.inverse_m = m == 0 ? 0.0 : 1.0 / static_cast<double>(m);
     part.edit_factor = std::min(inverse_length_, part.inverse_m) * weights::kEdit;
+    part.inverse_longer = std::min(inverse_length_, part.inverse_m);
+    part.inverse_trigrams = n >= 3 && m >= 3 ? 1.0 / static_cast<double>(n + m - 4) : 0.0;
     double trigram = 0.0;
     if (n < 3 && m < 3) {
         trigram = 1.0;
@@ -127,12 +129,27 @@ double ScoreBound::upper_bound(std::u32string_view candidate) {
     return bound_with_trigram_term(candidate, length_part(candidate.size()).trigram_term);
 }
 
+// As upper_bound(candidate), with the trigram term of at most `shared_trigrams` shared and
+// the distance at least what so few shared trigrams allow. Products by cached reciprocals
+// stand for the quotients: one rounding more, well inside the margin.
 double ScoreBound::upper_bound(std::u32string_view candidate, std::size_t shared_trigrams) {
     if (query_.empty() || candidate.empty()) return 1.0 + kRoundingMargin;
+    const std::size_t n = query_.size(), m = candidate.size();
     std::size_t in_query_count = 0;
     for (char32_t c : candidate) in_query_count += in_query(c);
-    return joint_ceiling(query_.size(), candidate.size(), in_query_count, shared_trigrams,
-                         common_prefix(candidate));
+    const std::size_t common = std::min({in_query_count, n, m});
+    const LengthPart& part = length_part(m);
+    double trigram_term = part.trigram_term;
+    if (n >= 3 && m >= 3) {
+        const double shared = static_cast<double>(std::min({shared_trigrams, n - 2, m - 2}));
+        trigram_term = (shared + shared) * part.inverse_trigrams * weights::kTrigram;
+    }
+    if (common == 0) return trigram_term + kRoundingMargin;
+    const std::size_t distance = std::max(edits_at_least(n, m, shared_trigrams), std::max(n, m) - common);
+    const double edit = (1.0 - static_cast<double>(distance) * part.inverse_longer) * weights::kEdit;
+    const double jaro = jaro_winkler_ceiling(static_cast<double>(common), inverse_length_, part.inverse_m,
+                                             common_prefix(candidate));
+    return trigram_term + jaro * weights::kJaroWinkler + edit + kRoundingMargin;
 }
 
 double ScoreBound::upper_bound(std::u32string_view candidate, const CharBuckets& candidate_buckets) {

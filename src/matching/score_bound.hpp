@@ -60,6 +60,8 @@ private:
     struct LengthPart {
         double inverse_m = 0.0;
         double edit_factor = 0.0;    // min(1/n, 1/m) * 0.35
+        double inverse_longer = 0.0;    // min(1/n, 1/m)
+        double inverse_trigrams = 0.0;  // 1 / (n - 2 + m - 2) when both have trigrams
         double trigram_term = 0.0;   // the trigram bound times 0.25
         double ceiling = 0.0;        // length_bound(n, m, any number of shared trigrams)
         bool ready = false;
