@@ -95,26 +95,23 @@ private:
 
     // The keys of allowed lengths in one posting list; `after` query elements follow it.
     void scan_list(std::uint32_t rank, std::size_t after) {
-        const auto list = index_.postings_.keys(rank);
-        const auto places = index_.postings_.places(rank);
         const auto& allowed = scratch_.allowed;
         std::size_t g = static_cast<std::size_t>(std::find(allowed.begin(), allowed.end(), 1) - allowed.begin());
-        std::size_t last = allowed.size() - static_cast<std::size_t>(std::find(allowed.rbegin(), allowed.rend(), 1) - allowed.rbegin());
-        std::size_t i = static_cast<std::size_t>(std::lower_bound(list.begin(), list.end(), keys_.first_key_of_length(g)) - list.begin());
-        const std::size_t end = static_cast<std::size_t>(std::lower_bound(list.begin(), list.end(), keys_.first_key_of_length(last)) - list.begin());
-        poll_(static_cast<std::int64_t>(end - i));
+        const std::size_t last =
+            allowed.size() - static_cast<std::size_t>(std::find(allowed.rbegin(), allowed.rend(), 1) - allowed.rbegin());
+        poll_(static_cast<std::int64_t>(index_.postings_.size(rank)));
         auto& pending = scratch_.pending;
         pending.clear();
-        for (; i < end; ++i) {
-            const std::uint32_t key = list[i];
+        index_.postings_.each(rank, keys_.first_key_of_length(g), keys_.first_key_of_length(last),
+                              [&](std::uint32_t key, std::uint8_t place) {
             while (key >= keys_.first_key_of_length(g + 1)) ++g;
-            if (!allowed[g] || !scratch_.seen.insert(key)) continue;
+            if (!allowed[g] || !scratch_.seen.insert(key)) return;
             const std::size_t m = keys_.length_at(g);
-            const std::size_t shared = 1 + std::min(after, m - 3 - std::min<std::size_t>(places[i], m - 3));
-            if (shared < scratch_.need[g]) continue;
+            const std::size_t shared = 1 + std::min(after, m - 3 - std::min<std::size_t>(place, m - 3));
+            if (shared < scratch_.need[g]) return;
             keys_.prefetch_bounds(key);
             pending.push_back({key, static_cast<std::uint32_t>(m), shared});
-        }
+        });
         // Each key's text is asked for a few candidates ahead of its check.
         constexpr std::size_t kAhead = 4;
         for (std::size_t p = 0; p < std::min(kAhead, pending.size()); ++p) keys_.prefetch_text(pending[p].key);

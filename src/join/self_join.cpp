@@ -66,21 +66,16 @@ private:
         scratch_.seen.prepare(keys_.count());
         try {
             for (std::size_t i = 0; i < prefix; ++i) {
-                const auto list = postings.keys(ranks[i]);
-                const auto places = postings.places(ranks[i]);
-                auto at = static_cast<std::size_t>(std::lower_bound(list.begin(), list.end(), low_key) - list.begin());
-                const auto end = static_cast<std::size_t>(std::lower_bound(list.begin(), list.end(), high_key) - list.begin());
-                poll_(static_cast<std::int64_t>(end - at));
+                poll_(static_cast<std::int64_t>(postings.size(ranks[i])));
                 std::size_t g = first;
-                for (; at < end; ++at) {
-                    const std::uint32_t b = list[at];
-                    if (!scratch_.seen.insert(b)) continue;
+                postings.each(ranks[i], low_key, high_key, [&](std::uint32_t b, std::uint8_t place) {
+                    if (!scratch_.seen.insert(b)) return;
                     while (b >= keys_.first_key_of_length(g + 1)) ++g;
                     const std::size_t m = keys_.length_at(g);
-                    const std::size_t shared = 1 + std::min(size - i - 1, m - 3 - std::min<std::size_t>(places[at], m - 3));
-                    if (ScoreBound::length_bound(n, m, shared) < join_.threshold()) continue;
+                    const std::size_t shared = 1 + std::min(size - i - 1, m - 3 - std::min<std::size_t>(place, m - 3));
+                    if (ScoreBound::length_bound(n, m, shared) < join_.threshold()) return;
                     partner(b, shared);
-                }
+                });
             }
         } catch (...) {
             scratch_.seen.clear();

@@ -82,29 +82,65 @@ TrigramPostings::TrigramPostings(const KeyGroups& keys, PrefixSize prefix_size, 
     for (Slot& s : slots_)
         if (s.number != kAbsent) s.number = rank_of_number[s.number];
 
+    // Each key's listed ranks, increasing, key after key.
+    std::vector<std::uint32_t> listed;
+    std::vector<std::size_t> listed_begins{0};
     std::vector<std::uint32_t> ranks;
-    auto listed = [&](std::uint32_t id, auto&& visit) {
+    each_key([&](std::uint32_t id) {
         ranks.clear();
         for (const TrigramElement& e : mine) ranks.push_back(rank_of(e));
         std::sort(ranks.begin(), ranks.end());
         const std::size_t size = prefix_size ? std::min(ranks.size(), prefix_size(context, id, ranks.size())) : ranks.size();
-        for (std::size_t place = 0; place < size; ++place) visit(ranks[place], place);
+        listed.insert(listed.end(), ranks.begin(), ranks.begin() + static_cast<std::ptrdiff_t>(size));
+        listed_begins.resize(id + 1, listed_begins.back());
+        listed_begins.push_back(listed.size());
+    });
+    listed_begins.resize(keys.count() + 1, listed_begins.back());
+    auto each_entry = [&](auto&& visit) {
+        for (std::uint32_t id = 0; id < keys.count(); ++id)
+            for (std::size_t i = listed_begins[id]; i < listed_begins[id + 1]; ++i) visit(id, listed[i], i - listed_begins[id]);
     };
-    begins_.assign(holders.size() + 1, 0);
-    if (prefix_size) {
-        each_key([&](std::uint32_t id) { listed(id, [&](std::uint32_t rank, std::size_t) { ++begins_[rank + 1]; }); });
-    } else {
-        for (std::size_t rank = 0; rank < by_rarity.size(); ++rank) begins_[rank + 1] = holders[by_rarity[rank]];
+
+    // First the size of every list in entries, blocks and bytes; then the lists themselves.
+    const std::size_t ranked = holders.size();
+    counts_.assign(ranked + 1, 0);
+    std::vector<std::size_t> byte_counts(ranked + 1, 0);
+    std::vector<std::uint32_t> previous(ranked, 0);
+    auto gap_bytes = [](std::uint32_t gap) {
+        std::size_t count = 1;
+        for (; gap >= 0x80; gap >>= 7) ++count;
+        return count;
+    };
+    each_entry([&](std::uint32_t id, std::uint32_t rank, std::size_t) {
+        const std::size_t at = counts_[rank + 1]++;
+        byte_counts[rank + 1] += 1 + (at % kBlock == 0 ? 0 : gap_bytes(id - previous[rank]));
+        previous[rank] = id;
+    });
+    block_begins_.assign(ranked + 1, 0);
+    for (std::size_t rank = 0; rank < ranked; ++rank) {
+        block_begins_[rank + 1] = block_begins_[rank] + (counts_[rank + 1] + kBlock - 1) / kBlock;
+        counts_[rank + 1] += counts_[rank];
+        byte_counts[rank + 1] += byte_counts[rank];
     }
-    for (std::size_t rank = 0; rank < by_rarity.size(); ++rank) begins_[rank + 1] += begins_[rank];
-    keys_.resize(begins_.back());
-    places_.resize(begins_.back());
-    std::vector<std::size_t> fill(begins_.begin(), begins_.end() - 1);
-    each_key([&](std::uint32_t id) {
-        listed(id, [&](std::uint32_t rank, std::size_t place) {
-            keys_[fill[rank]] = id;
-            places_[fill[rank]++] = static_cast<std::uint8_t>(std::min(place, kMaxPlace));
-        });
+    block_keys_.resize(block_begins_.back());
+    block_offsets_.resize(block_begins_.back());
+    bytes_.resize(byte_counts.back());
+    std::vector<std::size_t> filled(ranked, 0);
+    std::uint8_t* const out = bytes_.data();
+    each_entry([&](std::uint32_t id, std::uint32_t rank, std::size_t place) {
+        const std::size_t at = filled[rank]++;
+        std::size_t& cursor = byte_counts[rank];
+        if (at % kBlock == 0) {
+            block_keys_[block_begins_[rank] + at / kBlock] = id;
+            block_offsets_[block_begins_[rank] + at / kBlock] = cursor;
+        } else {
+            for (std::uint32_t gap = id - previous[rank];; gap >>= 7) {
+                out[cursor++] = static_cast<std::uint8_t>(gap >= 0x80 ? (gap & 0x7F) | 0x80 : gap);
+                if (gap < 0x80) break;
+            }
+        }
+        out[cursor++] = static_cast<std::uint8_t>(std::min(place, kMaxPlace));
+        previous[rank] = id;
     });
 }
 
@@ -113,8 +149,9 @@ std::uint32_t TrigramPostings::rank_of(const TrigramElement& element) const noex
 }
 
 std::size_t TrigramPostings::memory_bytes() const noexcept {
-    return slots_.capacity() * sizeof(Slot) + keys_.capacity() * sizeof(std::uint32_t) +
-           begins_.capacity() * sizeof(std::size_t) + places_.capacity();
+    return slots_.capacity() * sizeof(Slot) + (counts_.capacity() + block_begins_.capacity()) * sizeof(std::size_t) +
+           block_keys_.capacity() * sizeof(std::uint32_t) + block_offsets_.capacity() * sizeof(std::uint64_t) +
+           bytes_.capacity();
 }
 
 void ranked_elements(const TrigramPostings& postings, std::u32string_view query, ElementScratch& scratch) {

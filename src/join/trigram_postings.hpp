@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -28,16 +28,13 @@ struct ElementScratch {
 // none under 3 characters.
 void trigram_elements(std::u32string_view text, ElementScratch& scratch);
 
-// One entry of a posting list: a key that holds the element, and the element's place in
-// that key's own elements in rank order (saturated at 255).
-struct Posting {
-    std::uint32_t key;
-    std::uint8_t place;
-};
-
 // Which keys hold which trigram elements. Elements are ranked rarest first (by how many
 // keys hold them); each rank's list holds its keys increasing, so a range of lengths is a
-// range of each list. Immutable once built.
+// range of each list, and with each key the element's place in that key's own elements in
+// rank order (saturated at 255). A list is stored in blocks of kBlock entries: the first
+// key of each block apart, then each entry as the gap from the key before (7 bits a byte)
+// and its place; a search starts at the block where its range of keys begins. Immutable
+// once built.
 class TrigramPostings {
 public:
     static constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
@@ -56,15 +53,41 @@ public:
     std::size_t elements() const noexcept { return distinct_; }
     // The rank of an element, or kAbsent when no key holds it.
     std::uint32_t rank_of(const TrigramElement& element) const noexcept;
-    // The keys holding the element of this rank, increasing.
-    std::span<const std::uint32_t> keys(std::uint32_t rank) const noexcept {
-        return std::span<const std::uint32_t>(keys_).subspan(begins_[rank], begins_[rank + 1] - begins_[rank]);
+    // How many keys hold the element of this rank.
+    std::size_t size(std::uint32_t rank) const noexcept { return counts_[rank + 1] - counts_[rank]; }
+    std::size_t entries() const noexcept { return counts_.empty() ? 0 : counts_.back(); }
+
+    // visit(key, place) for the keys from `low` up to (not including) `high` that hold the
+    // element of this rank, increasing.
+    template <class Visit>
+    void each(std::uint32_t rank, std::uint32_t low, std::uint32_t high, Visit&& visit) const {
+        const std::uint32_t* const first = block_keys_.data() + block_begins_[rank];
+        const std::uint32_t* const last = block_keys_.data() + block_begins_[rank + 1];
+        const std::uint32_t* block = std::upper_bound(first, last, low);
+        if (block != first) --block;
+        std::size_t entries_left = size(rank) - static_cast<std::size_t>(block - first) * kBlock;
+        for (; block != last && *block < high; ++block) {
+            const std::uint8_t* p = bytes_.data() + block_offsets_[static_cast<std::size_t>(block - block_keys_.data())];
+            std::uint32_t key = *block;
+            const std::size_t count = std::min(entries_left, kBlock);
+            entries_left -= count;
+            for (std::size_t i = 0; i < count; ++i) {
+                if (i != 0) {
+                    std::uint32_t gap = 0;
+                    for (unsigned shift = 0;; shift += 7) {
+                        const std::uint8_t byte = *p++;
+                        gap |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+                        if (byte < 0x80) break;
+                    }
+                    key += gap;
+                }
+                const std::uint8_t place = *p++;
+                if (key >= high) return;
+                if (key >= low) visit(key, place);
+            }
+        }
     }
-    // Parallel to keys(rank): the element's place in each key's rank order.
-    std::span<const std::uint8_t> places(std::uint32_t rank) const noexcept {
-        return std::span<const std::uint8_t>(places_).subspan(begins_[rank], begins_[rank + 1] - begins_[rank]);
-    }
-    std::size_t entries() const noexcept { return keys_.size(); }
+
     std::size_t memory_bytes() const noexcept;
 
 private:
@@ -81,9 +104,13 @@ private:
 
     std::vector<Slot> slots_;
     std::size_t distinct_ = 0;
-    std::vector<std::size_t> begins_;  // elements() + 1 entries
-    std::vector<std::uint32_t> keys_;
-    std::vector<std::uint8_t> places_;
+    static constexpr std::size_t kBlock = 16;
+
+    std::vector<std::size_t> counts_;        // elements() + 1 entries: running count of entries
+    std::vector<std::size_t> block_begins_;  // elements() + 1 entries into the block arrays
+    std::vector<std::uint32_t> block_keys_;
+    std::vector<std::uint64_t> block_offsets_;  // into bytes_
+    std::vector<std::uint8_t> bytes_;
 };
 
 // Sets scratch.ranks to the ranks of a query's elements, increasing, after those of the
