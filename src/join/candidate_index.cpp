@@ -5,15 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "common/stop.hpp"
-#include "join/search_scratch.hpp"
-#include "matching/score_bound.hpp"
-#include "measures/grouped_scorer.hpp"
-#include "text/utf8.hpp"
+#include "join/candidate_search.hpp"
 
 namespace pelgar::join {
-
-using matching::ScoreBound;
 
 CandidateIndex::CandidateIndex(Scorer scorer, const PreparedTexts& texts)
     : scorer_(scorer), keys_(texts), postings_(keys_) {}
@@ -22,137 +16,20 @@ std::size_t CandidateIndex::memory_bytes() const noexcept {
     return sizeof(*this) + keys_.memory_bytes() + postings_.memory_bytes();
 }
 
-// One query's search: the best list so far, and the cutoff a key must reach to change it.
-// Keys come from the posting lists of the query's trigram elements, rarest first: once
-// `remaining` elements are left, a key not yet met shares at most that many, and when no
-// length can reach the cutoff with so few the lists stop (the prefix filter, with a prefix
-// that shortens as the cutoff rises). A key first met at the query's i-th element and at
-// its own p-th shares at most 1 + min(left in the query, left in the key) of them (the
-// positional filter). Keys that share no element come last, by length outward from the
-// query's, while the cutoff lets such keys through.
-class TopKSearch {
+namespace {
+
+// The best list so far of one query, and the cutoff a key must reach to change it.
+class TopK {
 public:
-    TopKSearch(const CandidateIndex& index, std::u32string_view query, std::size_t k, double threshold,
-               SearchScratch& scratch)
-        : index_(index), keys_(index.keys_), query_(query), k_(k), threshold_(threshold), bound_(query),
-          scratch_(scratch) {}
-
-    std::vector<matching::Match> run(std::size_t* scored) {
-        scratch_.seen.prepare(keys_.count());
-        scratch_.allowed.assign(keys_.length_count(), 0);
-        scratch_.need.resize(keys_.length_count());
-        const bool every_sharing_key_met = scan_postings();
-        scan_lengths(every_sharing_key_met);
-        if (scorer_) scorer_->flush([this](std::size_t key, double score) { take(key, score); });
-        scratch_.seen.clear();
-        if (scored) *scored += scored_;
-        std::sort(best_.begin(), best_.end(), better);
-        return std::move(best_);
-    }
-
-private:
-    static bool better(const matching::Match& x, const matching::Match& y) {
-        return x.score > y.score || (x.score == y.score && x.index < y.index);
-    }
+    TopK(const KeyGroups& keys, std::size_t k, double threshold) : keys_(keys), k_(k), threshold_(threshold) {}
 
     // A key whose bound is below this cannot enter the list.
     double cutoff() const { return best_.size() < k_ ? threshold_ : std::max(threshold_, best_.front().score); }
-
-    // Marks the length groups whose keys can reach the cutoff sharing at most `shared`
-    // elements; false when none can. The fewest shared elements each length needs are
-    // worked out again only when the cutoff has risen.
-    bool allow_lengths(std::size_t shared) {
-        const double c = cutoff();
-        if (c != need_cutoff_) {
-            need_cutoff_ = c;
-            for (std::size_t g = 0; g < keys_.length_count(); ++g) {
-                const std::size_t m = keys_.length_at(g);
-                scratch_.need[g] = m >= 3 ? ScoreBound::min_shared_trigrams(query_.size(), m, c) : ScoreBound::kUnreachable;
-            }
-        }
-        bool any = false;
-        for (std::size_t g = 0; g < keys_.length_count(); ++g) {
-            scratch_.allowed[g] = scratch_.need[g] <= shared;
-            any = any || scratch_.allowed[g];
-        }
-        return any;
-    }
-
-    // True when every key that shares an element with the query has been met.
-    bool scan_postings() {
-        const std::size_t n = query_.size();
-        if (n < 3) return true;
-        ranked_elements(index_.postings_, query_, scratch_.elements);
-        const std::vector<std::uint32_t>& ranks = scratch_.elements.ranks;
-        const std::size_t elements = ranks.size();
-        for (std::size_t i = 0; i < elements; ++i) {
-            if (!allow_lengths(elements - i)) return false;
-            if (ranks[i] == TrigramPostings::kAbsent) continue;
-            scan_list(ranks[i], elements - i - 1);
-        }
-        return true;
-    }
-
-    // The keys of allowed lengths in one posting list; `after` query elements follow it.
-    void scan_list(std::uint32_t rank, std::size_t after) {
-        const auto& allowed = scratch_.allowed;
-        std::size_t g = static_cast<std::size_t>(std::find(allowed.begin(), allowed.end(), 1) - allowed.begin());
-        const std::size_t last =
-            allowed.size() - static_cast<std::size_t>(std::find(allowed.rbegin(), allowed.rend(), 1) - allowed.rbegin());
-        poll_(static_cast<std::int64_t>(index_.postings_.size(rank)));
-        auto& pending = scratch_.pending;
-        pending.clear();
-        index_.postings_.each(rank, keys_.first_key_of_length(g), keys_.first_key_of_length(last),
-                              [&](std::uint32_t key, std::uint8_t place) {
-            while (key >= keys_.first_key_of_length(g + 1)) ++g;
-            if (!allowed[g] || !scratch_.seen.insert(key)) return;
-            const std::size_t m = keys_.length_at(g);
-            const std::size_t shared = 1 + std::min(after, m - 3 - std::min<std::size_t>(place, m - 3));
-            if (shared < scratch_.need[g]) return;
-            keys_.prefetch_bounds(key);
-            pending.push_back({key, static_cast<std::uint32_t>(m), shared});
-        });
-        // Each key's text is asked for a few candidates ahead of its check.
-        constexpr std::size_t kAhead = 4;
-        for (std::size_t p = 0; p < std::min(kAhead, pending.size()); ++p) keys_.prefetch_text(pending[p].key);
-        for (std::size_t p = 0; p < pending.size(); ++p) {
-            if (p + kAhead < pending.size()) keys_.prefetch_text(pending[p + kAhead].key);
-            consider(pending[p].key, pending[p].length, pending[p].shared);
-        }
-    }
-
-    // The keys not met in the lists, length groups outward from the query's length. Such a
-    // key shares no element when every sharing key was met, or when either side has under
-    // three characters; otherwise it cannot reach the cutoff (the lists stopped for that).
-    void scan_lengths(bool every_sharing_key_met) {
-        const std::size_t n = query_.size();
-        const std::size_t count = keys_.length_count();
-        std::size_t up = keys_.length_group_at_least(n), down = up;  // [0, down) below, [up, count) above
-        while (up < count || down > 0) {
-            const bool take_up = up < count && (down == 0 || keys_.length_at(up) - n <= n - keys_.length_at(down - 1));
-            const std::size_t g = take_up ? up++ : --down;
-            const std::size_t m = keys_.length_at(g);
-            if (n >= 3 && m >= 3 && !every_sharing_key_met) continue;
-            if (ScoreBound::length_bound(n, m, 0) < cutoff()) continue;
-            for (std::uint32_t key = keys_.first_key_of_length(g); key < keys_.first_key_of_length(g + 1); ++key) {
-                if (scratch_.seen.contains(key)) continue;
-                poll_();
-                consider(key, m, 0);
-            }
-        }
-    }
-
-    void consider(std::uint32_t key, std::size_t length, std::size_t shared) {
-        poll_(static_cast<std::int64_t>(length) + 1);
-        text::decode_utf8(keys_.key(key), scratch_.candidate);
-        if (bound_.upper_bound(scratch_.candidate, shared) < cutoff()) return;
-        if (!scorer_) scorer_.emplace(query_);
-        ++scored_;
-        scorer_->offer(key, scratch_.candidate, [this](std::size_t scored_key, double score) { take(scored_key, score); });
-    }
+    void prefetch(std::uint32_t) const {}
+    bool admits(std::uint32_t) const { return true; }
 
     // A key's score goes to each of its rows, lowest first, while they can enter the list.
-    void take(std::size_t key, double score) {
+    void take(std::uint32_t key, double score) {
         if (!(score >= threshold_)) return;
         for (const std::uint32_t row : keys_.rows(key)) {
             const matching::Match match{row, score};
@@ -170,30 +47,32 @@ private:
         }
     }
 
-    const CandidateIndex& index_;
+    std::vector<matching::Match> sorted() && {
+        std::sort(best_.begin(), best_.end(), better);
+        return std::move(best_);
+    }
+
+private:
+    static bool better(const matching::Match& x, const matching::Match& y) {
+        return x.score > y.score || (x.score == y.score && x.index < y.index);
+    }
+
     const KeyGroups& keys_;
-    std::u32string_view query_;
     std::size_t k_;
     double threshold_;
-    ScoreBound bound_;
-    SearchScratch& scratch_;
-    std::optional<measures::GroupedScorer> scorer_;
     std::vector<matching::Match> best_;
-    std::size_t scored_ = 0;
-    double need_cutoff_ = std::nan("");  // the cutoff scratch_.need was worked out for
-    StopPoll poll_;  // a long search ends early when its run is asked to stop
 };
+
+}  // namespace
 
 std::vector<matching::Match> CandidateIndex::top_k(std::u32string_view query, std::size_t k, double threshold,
                                                    std::size_t* scored) const {
     if (k == 0 || std::isnan(threshold) || keys_.count() == 0) return {};
-    SearchScratch& scratch = SearchScratch::of_this_thread();
-    try {
-        return TopKSearch(*this, query, k, threshold, scratch).run(scored);
-    } catch (...) {
-        scratch.seen.clear();  // a stopped search leaves the set as empty as it found it
-        throw;
-    }
+    TopK best(keys_, k, threshold);
+    const std::size_t count =
+        CandidateSearch<TopK>(keys_, postings_, query, SearchScratch::of_this_thread(), best).run();
+    if (scored) *scored += count;
+    return std::move(best).sorted();
 }
 
 }  // namespace pelgar::join

@@ -22,6 +22,7 @@ public:
 
     Scorer scorer() const noexcept { return scorer_; }
     const KeyGroups& keys() const noexcept { return keys_; }
+    const TrigramPostings& postings() const noexcept { return postings_; }
     std::size_t size() const noexcept { return keys_.row_count(); }
     std::size_t memory_bytes() const noexcept;
 
@@ -32,8 +33,6 @@ public:
                                        std::size_t* scored = nullptr) const;
 
 private:
-    friend class TopKSearch;
-
     Scorer scorer_;
     KeyGroups keys_;
     TrigramPostings postings_;

@@ -66,6 +66,8 @@ KeyGroups::KeyGroups(const PreparedTexts& texts) {
     std::vector<std::uint32_t> fill(row_begins_.begin(), row_begins_.end() - 1);
     for (std::size_t row = 0; row < first.size(); ++row)
         if (key_of_[row] != kNoKey) rows_[fill[key_of_[row]]++] = static_cast<std::uint32_t>(row);
+    last_rows_.resize(first_rows.size());
+    for (std::size_t id = 0; id < first_rows.size(); ++id) last_rows_[id] = rows_[row_begins_[id + 1] - 1];
 
     for (std::size_t id = 0; id < first_rows.size(); ++id) {
         const std::uint32_t length = texts.length(first_rows[id]);
@@ -92,7 +94,7 @@ std::size_t KeyGroups::length_group_at_least(std::size_t length) const noexcept 
 
 std::size_t KeyGroups::memory_bytes() const noexcept {
     return key_chars_.capacity() + (key_ends_.capacity() + row_begins_.capacity() + rows_.capacity() +
-                                     key_of_.capacity() + lengths_.capacity() + length_begins_.capacity()) *
+                                     key_of_.capacity() + last_rows_.capacity() + lengths_.capacity() + length_begins_.capacity()) *
                                         sizeof(std::uint32_t);
 }
 

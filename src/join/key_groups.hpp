@@ -40,7 +40,8 @@ public:
         return std::span<const std::uint32_t>(rows_).subspan(row_begins_[id], row_begins_[id + 1] - row_begins_[id]);
     }
     std::uint32_t first_row(std::size_t id) const noexcept { return rows_[row_begins_[id]]; }
-    std::uint32_t last_row(std::size_t id) const noexcept { return rows_[row_begins_[id + 1] - 1]; }
+    std::uint32_t last_row(std::size_t id) const noexcept { return last_rows_[id]; }
+    void prefetch_last_row(std::size_t id) const noexcept { __builtin_prefetch(last_rows_.data() + id); }
     // The key of a present row; kNoKey for a missing one.
     std::uint32_t key_of(std::size_t row) const noexcept { return key_of_[row]; }
 
@@ -57,6 +58,7 @@ private:
     std::string key_chars_;
     std::vector<std::uint32_t> key_ends_;    // by key
     std::vector<std::uint32_t> row_begins_;  // count() + 1 entries into rows_
+    std::vector<std::uint32_t> last_rows_;   // by key
     std::vector<std::uint32_t> rows_;
     std::vector<std::uint32_t> key_of_;      // by row
     std::vector<std::uint32_t> lengths_;

@@ -49,7 +49,7 @@ std::uint32_t TrigramPostings::insert(const TrigramElement& element) {
     return slot.number;
 }
 
-TrigramPostings::TrigramPostings(const KeyGroups& keys, PrefixSize prefix_size, const void* context) {
+TrigramPostings::TrigramPostings(const KeyGroups& keys) {
     // Two passes over the keys' elements: the first numbers them and counts their keys,
     // the second fills the lists in key order with each key's elements in rank order.
     ElementScratch scratch;
@@ -82,7 +82,7 @@ TrigramPostings::TrigramPostings(const KeyGroups& keys, PrefixSize prefix_size, 
     for (Slot& s : slots_)
         if (s.number != kAbsent) s.number = rank_of_number[s.number];
 
-    // Each key's listed ranks, increasing, key after key.
+    // Each key's ranks, increasing, key after key.
     std::vector<std::uint32_t> listed;
     std::vector<std::size_t> listed_begins{0};
     std::vector<std::uint32_t> ranks;
@@ -90,8 +90,7 @@ TrigramPostings::TrigramPostings(const KeyGroups& keys, PrefixSize prefix_size, 
         ranks.clear();
         for (const TrigramElement& e : mine) ranks.push_back(rank_of(e));
         std::sort(ranks.begin(), ranks.end());
-        const std::size_t size = prefix_size ? std::min(ranks.size(), prefix_size(context, id, ranks.size())) : ranks.size();
-        listed.insert(listed.end(), ranks.begin(), ranks.begin() + static_cast<std::ptrdiff_t>(size));
+        listed.insert(listed.end(), ranks.begin(), ranks.end());
         listed_begins.resize(id + 1, listed_begins.back());
         listed_begins.push_back(listed.size());
     });

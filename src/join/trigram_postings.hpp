@@ -40,15 +40,8 @@ public:
     static constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
     static constexpr std::size_t kMaxPlace = 255;
 
-    // How many of a key's elements, rarest first, its lists hold: all, or a prefix.
-    using PrefixSize = std::size_t (*)(const void* context, std::uint32_t key, std::size_t elements);
-
     TrigramPostings() = default;
-    // Lists of every element of every key.
-    explicit TrigramPostings(const KeyGroups& keys) : TrigramPostings(keys, nullptr, nullptr) {}
-    // Lists of the first prefix_size(context, key, its element count) elements of each key;
-    // ranks still count every element.
-    TrigramPostings(const KeyGroups& keys, PrefixSize prefix_size, const void* context);
+    explicit TrigramPostings(const KeyGroups& keys);
 
     std::size_t elements() const noexcept { return distinct_; }
     // The rank of an element, or kAbsent when no key holds it.

@@ -7,6 +7,7 @@
 
 #include "measures/score_weights.hpp"
 #include "measures/trigram.hpp"
+#include "text/utf8.hpp"
 
 namespace pelgar::matching {
 
@@ -131,12 +132,20 @@ double ScoreBound::upper_bound(std::u32string_view candidate) {
 
 // As upper_bound(candidate), with the trigram term of at most `shared_trigrams` shared and
 // the distance at least what so few shared trigrams allow. Products by cached reciprocals
-// stand for the quotients: one rounding more, well inside the margin.
-double ScoreBound::upper_bound(std::u32string_view candidate, std::size_t shared_trigrams) {
-    if (query_.empty() || candidate.empty()) return 1.0 + kRoundingMargin;
-    const std::size_t n = query_.size(), m = candidate.size();
-    std::size_t in_query_count = 0;
-    for (char32_t c : candidate) in_query_count += in_query(c);
+// stand for the quotients: one rounding more, well inside the margin. The candidate is read
+// as code points or as UTF-8 of m characters alike.
+template <class Text>
+double ScoreBound::bound_with_shared(Text candidate, std::size_t m, std::size_t shared_trigrams) {
+    const std::size_t n = query_.size();
+    if (n == 0 || m == 0) return 1.0 + kRoundingMargin;
+    std::size_t in_query_count = 0, prefix = 0;
+    bool same_so_far = true;
+    for (std::size_t pos = 0, i = 0; pos < candidate.size(); ++i) {
+        const char32_t c = text::decode_next(candidate, pos);
+        in_query_count += in_query(c);
+        same_so_far = same_so_far && i < weights::kMaxPrefix && i < n && query_[i] == c;
+        prefix += same_so_far;
+    }
     const std::size_t common = std::min({in_query_count, n, m});
     const LengthPart& part = length_part(m);
     double trigram_term = part.trigram_term;
@@ -147,9 +156,16 @@ double ScoreBound::upper_bound(std::u32string_view candidate, std::size_t shared
     if (common == 0) return trigram_term + kRoundingMargin;
     const std::size_t distance = std::max(edits_at_least(n, m, shared_trigrams), std::max(n, m) - common);
     const double edit = (1.0 - static_cast<double>(distance) * part.inverse_longer) * weights::kEdit;
-    const double jaro = jaro_winkler_ceiling(static_cast<double>(common), inverse_length_, part.inverse_m,
-                                             common_prefix(candidate));
+    const double jaro = jaro_winkler_ceiling(static_cast<double>(common), inverse_length_, part.inverse_m, prefix);
     return trigram_term + jaro * weights::kJaroWinkler + edit + kRoundingMargin;
+}
+
+double ScoreBound::upper_bound(std::u32string_view candidate, std::size_t shared_trigrams) {
+    return bound_with_shared(candidate, candidate.size(), shared_trigrams);
+}
+
+double ScoreBound::upper_bound_utf8(std::string_view candidate, std::size_t length, std::size_t shared_trigrams) {
+    return bound_with_shared(candidate, length, shared_trigrams);
 }
 
 double ScoreBound::upper_bound(std::u32string_view candidate, const CharBuckets& candidate_buckets) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <string_view>
 
 #include "matching/char_buckets.hpp"
@@ -31,6 +32,8 @@ public:
     // The same, for a candidate known to share at most `shared_trigrams` trigrams with the
     // query (a multiset count); tighter wherever that count is small.
     double upper_bound(std::u32string_view candidate, std::size_t shared_trigrams);
+    // The same for a candidate in UTF-8 of `length` characters, read without decoding it first.
+    double upper_bound_utf8(std::string_view candidate, std::size_t length, std::size_t shared_trigrams);
 
     static constexpr std::size_t kUnknownShared = std::numeric_limits<std::size_t>::max();
     static constexpr std::size_t kUnreachable = std::numeric_limits<std::size_t>::max();
@@ -47,6 +50,8 @@ public:
     static std::size_t min_shared_trigrams(std::size_t n, std::size_t m, double cutoff);
 
 private:
+    template <class Text>
+    double bound_with_shared(Text candidate, std::size_t m, std::size_t shared_trigrams);
     double bound_with_trigram_term(std::u32string_view candidate, double trigram_term);
     // in_query: how many of the candidate's characters can be in the query, at least all that are.
     double bound_from_count(std::u32string_view candidate, std::size_t in_query, double trigram_term);
