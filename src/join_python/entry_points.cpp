@@ -156,9 +156,11 @@ private:
     std::vector<std::vector<std::pair<std::uint32_t, double>>> partners_;
 };
 
+// The result was refused before it was built: how much was found, and what to do instead.
 PythonError memory_error(const std::string& what, std::size_t found, const std::string& instead) {
-    return PythonError::with_message(PyExc_MemoryError, what + " would not fit in the memory this process may use: " +
-                                                            std::to_string(found) + " found so far; " + instead);
+    return PythonError::with_message(PyExc_MemoryError, what + ": " + std::to_string(found) +
+                                                            " found so far, more than fit in the memory this process "
+                                                            "may use; " + instead);
 }
 
 }  // namespace
