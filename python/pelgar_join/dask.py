@@ -83,12 +83,14 @@ def _join_partitioned(left, right, Index, left_on, right_on, k, threshold, score
         offsets.append(total)
         total += int(length)
     right_parts = right.to_delayed()
-    indexes = [delayed(partitioned.build_index)(Index, part, right_on, scorer) for part in right_parts]
+    # each worker indexes a right partition once, for every left partition it meets
+    token = partitioned.new_token()
     outputs = []
     for left_part in left.to_delayed():
         partials = [
-            delayed(partitioned.match_part)(left_part, index, part, offset, left_on, k, threshold, workers)
-            for index, part, offset in zip(indexes, right_parts, offsets)
+            delayed(partitioned.match_part)(left_part, Index, token, part, offset, left_on, right_on, scorer, k,
+                                            threshold, workers)
+            for part, offset in zip(right_parts, offsets)
         ]
         outputs.append(delayed(partitioned.merge_parts)(left_part, partials, k, how, suffixes, template))
     # the right rows arrive as they are: no text conversion of object columns such as widened bools

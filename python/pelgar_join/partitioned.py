@@ -2,7 +2,9 @@
 its partitions with the top-k lists merged exactly afterwards. Shared by the Dask and Spark layers."""
 
 import heapq
+import uuid
 
+from . import _index_cache
 from .tables import assemble, keys, pairs, result_names
 
 
@@ -32,8 +34,14 @@ def best(k, found):
     return heapq.nsmallest(k, found, key=lambda entry: (-entry[1], entry[0]))
 
 
-def build_index(index_type, part, right_on, scorer):
-    return index_type(keys(part[right_on]), scorer=scorer)
+def new_token():
+    """A name for the right partitions of one join, under which workers cache their indexes."""
+    return uuid.uuid4().hex
+
+
+def cached_index(index_type, token, part_number, texts, scorer):
+    """The index of one right partition, built once in this worker process for the whole join."""
+    return _index_cache.index_for((token, part_number), lambda: index_type(texts(), scorer=scorer))
 
 
 def join_whole(left_part, shared, left_on, k, threshold, workers, how, suffixes, template=None):
@@ -44,8 +52,9 @@ def join_whole(left_part, shared, left_on, k, threshold, workers, how, suffixes,
     return result if template is None else conform(result, template)
 
 
-def match_part(left_part, index, right_part, offset, left_on, k, threshold, workers):
+def match_part(left_part, index_type, token, right_part, offset, left_on, right_on, scorer, k, threshold, workers):
     """Top-k lists of one left partition in one right partition: (lists by global position, rows used)."""
+    index = cached_index(index_type, token, offset, lambda: keys(right_part[right_on]), scorer)
     matches = index.top_k(keys(left_part[left_on]), k, threshold=threshold, workers=workers)
     used = sorted({position for found in matches for position, _ in found})
     rows = right_part.iloc[used]

@@ -69,14 +69,17 @@ def _join_partitioned(left, right, left_on, right_on, k, threshold, scorer, work
     right_position = right.columns.index(right_on)
     width = len(right.columns)
 
-    def index_part(rows):
+    # each executor process indexes a right partition once, for every left partition it meets
+    token = partitioned.new_token()
+
+    def index_part(number, rows):
         rows = list(rows)
-        texts = [row[right_position] for row, _ in rows]
-        return [(Index(keys_of(texts), scorer=scorer), [tuple(row) for row, _ in rows],
-                 [position for _, position in rows])]
+        return [(number, [tuple(row) for row, _ in rows], [position for _, position in rows])]
 
     def match(pair):
-        left_rows, (index, right_rows, positions) = pair
+        left_rows, (number, right_rows, positions) = pair
+        index = partitioned.cached_index(
+            Index, token, number, lambda: keys_of([row[right_position] for row in right_rows]), scorer)
         found = index.top_k(keys_of([row[left_position] for row, _ in left_rows]), k,
                             threshold=threshold, workers=workers)
         for (row, position), matches in zip(left_rows, found):
@@ -92,7 +95,7 @@ def _join_partitioned(left, right, left_on, right_on, k, threshold, scorer, work
         for _, score, right_row in partitioned.best(k, matches):
             yield row + right_row + (score,)
 
-    indexes = right.rdd.zipWithIndex().mapPartitions(index_part)
+    indexes = right.rdd.zipWithIndex().mapPartitionsWithIndex(index_part)
     matched = left.rdd.zipWithIndex().glom().cartesian(indexes).flatMap(match)
     joined = matched.reduceByKey(merge).flatMap(rows_out)
     return left.sparkSession.createDataFrame(joined, schema)
