@@ -23,10 +23,12 @@ class TopK {
 public:
     TopK(const KeyGroups& keys, std::size_t k, double threshold) : keys_(keys), k_(k), threshold_(threshold) {}
 
+    std::uint32_t first_key() const { return 0; }
     // A key whose bound is below this cannot enter the list.
     double cutoff() const { return best_.size() < k_ ? threshold_ : std::max(threshold_, best_.front().score); }
     void prefetch(std::uint32_t) const {}
     bool admits(std::uint32_t) const { return true; }
+    bool score_query_first(std::uint32_t, std::u32string_view) const { return true; }
 
     // A key's score goes to each of its rows, lowest first, while they can enter the list.
     void take(std::uint32_t key, double score) {

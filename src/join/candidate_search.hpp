@@ -31,8 +31,12 @@ namespace pelgar::join {
 // the bound from its characters before it is scored. Keys that share no element come last,
 // by length outward from the query's, while the cutoff lets such keys through.
 //
-// Policy: double cutoff() const; void prefetch(std::uint32_t key) const (asks for what admits
-// will read); bool admits(std::uint32_t key); void take(std::uint32_t key, double score).
+// Policy: std::uint32_t first_key() const (keys below it are not wanted); double cutoff()
+// const; void prefetch(std::uint32_t key) const (asks for what admits
+// will read); bool admits(std::uint32_t key); bool score_query_first(std::uint32_t key,
+// std::u32string_view text) (asked of a key within the bound: false when the query-first
+// score is not wanted); void take(std::uint32_t key, double score). The bound holds for
+// either order of the two texts.
 template <class Policy>
 class CandidateSearch {
 public:
@@ -101,7 +105,7 @@ private:
         poll_(static_cast<std::int64_t>(postings_.size(rank)));
         auto& pending = scratch_.pending;
         pending.clear();
-        postings_.each(rank, keys_.first_key_of_length(g), keys_.first_key_of_length(last),
+        postings_.each(rank, std::max(keys_.first_key_of_length(g), policy_.first_key()), keys_.first_key_of_length(last),
                        [&](std::uint32_t key, std::uint8_t place) {
             while (key >= keys_.first_key_of_length(g + 1)) ++g;
             if (!allowed[g] || !scratch_.seen.insert(key)) return;
@@ -134,7 +138,8 @@ private:
             const std::size_t m = keys_.length_at(g);
             if (n >= 3 && m >= 3 && !every_sharing_key_met) continue;
             if (ScoreBound::length_bound(n, m, 0) < policy_.cutoff()) continue;
-            for (std::uint32_t key = keys_.first_key_of_length(g); key < keys_.first_key_of_length(g + 1); ++key) {
+            for (std::uint32_t key = std::max(keys_.first_key_of_length(g), policy_.first_key());
+                 key < keys_.first_key_of_length(g + 1); ++key) {
                 if (scratch_.seen.contains(key)) continue;
                 poll_();
                 consider(key, m, 0);
@@ -148,6 +153,7 @@ private:
         const std::string_view text = keys_.key(key);
         if (bound_.upper_bound_utf8(text, length, shared) < policy_.cutoff()) return;
         text::decode_utf8(text, scratch_.candidate);
+        if (!policy_.score_query_first(key, scratch_.candidate)) return;
         if (!scorer_) scorer_.emplace(query_);
         ++scored_;
         scorer_->offer(key, scratch_.candidate,

@@ -41,7 +41,10 @@ public:
     }
     std::uint32_t first_row(std::size_t id) const noexcept { return rows_[row_begins_[id]]; }
     std::uint32_t last_row(std::size_t id) const noexcept { return last_rows_[id]; }
-    void prefetch_last_row(std::size_t id) const noexcept { __builtin_prefetch(last_rows_.data() + id); }
+    void prefetch_rows(std::size_t id) const noexcept {
+        __builtin_prefetch(last_rows_.data() + id);
+        __builtin_prefetch(row_begins_.data() + id);
+    }
     // The key of a present row; kNoKey for a missing one.
     std::uint32_t key_of(std::size_t row) const noexcept { return key_of_[row]; }
 

@@ -6,37 +6,53 @@
 #include <string>
 
 #include "join/candidate_search.hpp"
+#include "measures/weighted_score.hpp"
 #include "text/utf8.hpp"
 
 namespace pelgar::join {
 
 namespace {
 
-// The partners one probe wants: other keys with a row after the probe key's first row,
-// not joined to it already, whose score reaches the threshold.
+// The partners one probe wants: keys after the probe key (each pair of keys is met once),
+// not joined to it already, whose score reaches the threshold in the order their rows
+// need: the probe key first when one of its rows comes before one of the partner's, the
+// partner first when one of the partner's comes before one of the probe key's.
 class Partners {
 public:
-    Partners(const KeyGroups& keys, std::uint32_t key, double threshold, PairSink& sink)
-        : keys_(keys), key_(key), first_row_(keys.first_row(key)), threshold_(threshold), sink_(sink) {}
+    Partners(const KeyGroups& keys, std::uint32_t key, std::u32string_view text, double threshold, PairSink& sink)
+        : keys_(keys), key_(key), text_(text), threshold_(threshold), sink_(sink) {}
 
+    std::uint32_t first_key() const { return key_ + 1; }
     double cutoff() const { return threshold_; }
-    void prefetch(std::uint32_t partner) const { keys_.prefetch_last_row(partner); }
-    bool admits(std::uint32_t partner) {
-        return partner != key_ && keys_.last_row(partner) > first_row_ && !sink_.skip(key_, partner);
+    void prefetch(std::uint32_t partner) const { keys_.prefetch_rows(partner); }
+    bool admits(std::uint32_t partner) { return !sink_.skip(key_, partner); }
+
+    // The partner-first score is made here, alone; the key-first one in the search's groups.
+    bool score_query_first(std::uint32_t partner, std::u32string_view text) {
+        if (keys_.first_row(partner) < keys_.last_row(key_)) {
+            const double score = measures::weighted_score(text, text_);
+            settle(partner, key_);
+            if (score >= threshold_) sink_.found(partner, key_, score);
+        }
+        return keys_.first_row(key_) < keys_.last_row(partner);
     }
     void take(std::uint32_t partner, double score) {
-        // One score settles every pair of their rows.
-        settled_ += keys_.rows(key_).size() == 1 && keys_.rows(partner).size() == 1
-                        ? 1
-                        : ordered_row_pairs(keys_, key_, partner);
+        settle(key_, partner);
         if (score >= threshold_) sink_.found(key_, partner, score);
     }
     std::size_t settled() const noexcept { return settled_; }
 
 private:
+    // One score settles every pair of rows of the two keys in its order.
+    void settle(std::uint32_t first, std::uint32_t second) {
+        settled_ += keys_.rows(first).size() == 1 && keys_.rows(second).size() == 1
+                        ? 1
+                        : ordered_row_pairs(keys_, first, second);
+    }
+
     const KeyGroups& keys_;
     std::uint32_t key_;
-    std::uint32_t first_row_;
+    std::u32string_view text_;
     double threshold_;
     PairSink& sink_;
     std::size_t settled_ = 0;
@@ -50,8 +66,8 @@ SelfJoin::SelfJoin(const PreparedTexts& texts, double threshold)
 std::size_t SelfJoin::probe(std::uint32_t key, PairSink& sink) const {
     // Distinct keys score below 1.0, and over a threshold above it nothing qualifies.
     if (!(threshold_ <= 1.0)) return 0;
-    Partners partners(keys(), key, threshold_, sink);
     const std::u32string query = text::decode_utf8(keys().key(key));
+    Partners partners(keys(), key, query, threshold_, sink);
     CandidateSearch<Partners>(keys(), index_.postings(), query, SearchScratch::of_this_thread(), partners).run();
     return partners.settled();
 }

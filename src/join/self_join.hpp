@@ -17,7 +17,7 @@ struct Pair {
 };
 
 // Where a probe sends what it finds. One sink serves all the probes of a run, from several
-// threads at once.
+// threads at once; a probe may report pairs with either key first.
 class PairSink {
 public:
     virtual ~PairSink() = default;
@@ -27,11 +27,10 @@ public:
     virtual void found(std::uint32_t key, std::uint32_t partner, double score) = 0;
 };
 
-// The pairs of distinct keys of present texts with weighted_score(key, partner) >= threshold,
-// found one probe key at a time: probe(a) reports the partners b whose rows include one
-// after a first row of a, scored with a's key first; so each pair of rows i < j is covered
-// by the probe of i's key. Rows of one key always score 1.0 with each other (the sink's
-// business). Partners come from the same search as a top-k query with a fixed cutoff, over
+// The pairs of distinct keys of present texts with weighted_score(first, second) >= threshold
+// wherever a row of the first comes before a row of the second, found one probe key at a
+// time: probe(a) meets each key b after a (in key order) once and scores the orders their
+// rows need. Rows of one key always score 1.0 with each other (the sink's business). Partners come from the same search as a top-k query with a fixed cutoff, over
 // the trigram postings of every key; pairs that provably cannot qualify are not scored.
 // Immutable once built; probes run concurrently.
 class SelfJoin {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -143,9 +144,9 @@ public:
     FoundPartners(const join::KeyGroups& keys, join::OutputBudget& budget)
         : keys_(keys), budget_(budget), partners_(keys.count()) {}
 
-    // Each probe writes only its own key's list.
     void found(std::uint32_t key, std::uint32_t partner, double score) override {
         budget_.add(join::ordered_row_pairs(keys_, key, partner));
+        const std::lock_guard guard(lock_);
         partners_[key].emplace_back(partner, score);
     }
     const std::vector<std::vector<std::pair<std::uint32_t, double>>>& partners() const { return partners_; }
@@ -153,6 +154,7 @@ public:
 private:
     const join::KeyGroups& keys_;
     join::OutputBudget& budget_;
+    std::mutex lock_;  // probes report pairs of other keys too
     std::vector<std::vector<std::pair<std::uint32_t, double>>> partners_;
 };
 
