@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -89,6 +90,8 @@ private:
         ranked_elements(postings_, query_, scratch_.elements);
         const std::vector<std::uint32_t>& ranks = scratch_.elements.ranks;
         const std::size_t elements = ranks.size();
+        for (const std::uint32_t rank : ranks)
+            if (rank != TrigramPostings::kAbsent) signature_ |= TrigramPostings::signature_bit(rank);
         for (std::size_t i = 0; i < elements; ++i) {
             if (!allow_lengths(elements - i)) return false;
             if (ranks[i] != TrigramPostings::kAbsent) scan_list(ranks[i], elements - i - 1);
@@ -112,11 +115,23 @@ private:
             const std::size_t m = keys_.length_at(g);
             const std::size_t shared = 1 + std::min(after, m - 3 - std::min<std::size_t>(place, m - 3));
             if (shared < scratch_.need[g]) return;
-            keys_.prefetch_bounds(key);
-            policy_.prefetch(key);
-            pending.push_back({key, static_cast<std::uint32_t>(m), shared});
+            postings_.prefetch_signature(key);
+            pending.push_back({key, static_cast<std::uint32_t>(m), static_cast<std::uint32_t>(g), shared});
         });
-        // Each key's text is asked for a few candidates ahead of its check.
+        // Three steps, each reading what the one before asked the processor to fetch, since
+        // candidates met in posting lists lie all over the index: the signature, where the
+        // text ends, the text.
+        std::size_t kept = 0;
+        for (const auto& candidate : pending) {
+            const std::size_t lacking = static_cast<std::size_t>(
+                std::popcount(postings_.signature(candidate.key) & ~signature_));
+            const std::size_t shared = std::min(candidate.shared, candidate.length - 2 - lacking);
+            if (shared < scratch_.need[candidate.group]) continue;
+            keys_.prefetch_bounds(candidate.key);
+            policy_.prefetch(candidate.key);
+            pending[kept++] = {candidate.key, candidate.length, candidate.group, shared};
+        }
+        pending.resize(kept);
         constexpr std::size_t kAhead = 8;
         for (std::size_t p = 0; p < std::min(kAhead, pending.size()); ++p) keys_.prefetch_text(pending[p].key);
         for (std::size_t p = 0; p < pending.size(); ++p) {
@@ -169,6 +184,7 @@ private:
     std::optional<measures::GroupedScorer> scorer_;
     std::size_t scored_ = 0;
     double need_cutoff_ = std::nan("");  // the cutoff scratch_.need was worked out for
+    std::uint32_t signature_ = 0;        // of the query's elements that some key holds
     StopPoll poll_;  // a long search ends early when its run is asked to stop
 };
 

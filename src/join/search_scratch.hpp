@@ -49,7 +49,8 @@ struct SearchScratch {
     struct Candidate {
         std::uint32_t key;
         std::uint32_t length;
-        std::size_t shared;  // at most this many elements shared with the query
+        std::uint32_t group;  // of its length
+        std::size_t shared;   // at most this many elements shared with the query
     };
     std::vector<Candidate> pending;
 

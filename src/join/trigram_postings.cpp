@@ -91,10 +91,13 @@ TrigramPostings::TrigramPostings(const KeyGroups& keys) {
         for (const TrigramElement& e : mine) ranks.push_back(rank_of(e));
         std::sort(ranks.begin(), ranks.end());
         listed.insert(listed.end(), ranks.begin(), ranks.end());
+        signatures_.resize(id + 1, 0);
+        for (const std::uint32_t rank : ranks) signatures_[id] |= signature_bit(rank);
         listed_begins.resize(id + 1, listed_begins.back());
         listed_begins.push_back(listed.size());
     });
     listed_begins.resize(keys.count() + 1, listed_begins.back());
+    signatures_.resize(keys.count(), 0);
     auto each_entry = [&](auto&& visit) {
         for (std::uint32_t id = 0; id < keys.count(); ++id)
             for (std::size_t i = listed_begins[id]; i < listed_begins[id + 1]; ++i) visit(id, listed[i], i - listed_begins[id]);
@@ -150,7 +153,7 @@ std::uint32_t TrigramPostings::rank_of(const TrigramElement& element) const noex
 std::size_t TrigramPostings::memory_bytes() const noexcept {
     return slots_.capacity() * sizeof(Slot) + (counts_.capacity() + block_begins_.capacity()) * sizeof(std::size_t) +
            block_keys_.capacity() * sizeof(std::uint32_t) + block_offsets_.capacity() * sizeof(std::uint64_t) +
-           bytes_.capacity();
+           bytes_.capacity() + signatures_.capacity() * sizeof(std::uint32_t);
 }
 
 void ranked_elements(const TrigramPostings& postings, std::u32string_view query, ElementScratch& scratch) {

@@ -46,6 +46,15 @@ public:
     std::size_t elements() const noexcept { return distinct_; }
     // The rank of an element, or kAbsent when no key holds it.
     std::uint32_t rank_of(const TrigramElement& element) const noexcept;
+    // A key's elements folded into 32 bits (bit signature_bit(rank) for each): an element
+    // whose bit the query lacks is not the query's, so a key shares at most its element
+    // count less the bits it has that the query lacks.
+    std::uint32_t signature(std::uint32_t key) const noexcept { return signatures_[key]; }
+    void prefetch_signature(std::uint32_t key) const noexcept { __builtin_prefetch(signatures_.data() + key); }
+    static std::uint32_t signature_bit(std::uint32_t rank) noexcept {
+        return std::uint32_t{1} << ((rank * 0x9E3779B9u) >> 27);
+    }
+
     // How many keys hold the element of this rank.
     std::size_t size(std::uint32_t rank) const noexcept { return counts_[rank + 1] - counts_[rank]; }
     std::size_t entries() const noexcept { return counts_.empty() ? 0 : counts_.back(); }
@@ -104,6 +113,7 @@ private:
     std::vector<std::uint32_t> block_keys_;
     std::vector<std::uint64_t> block_offsets_;  // into bytes_
     std::vector<std::uint8_t> bytes_;
+    std::vector<std::uint32_t> signatures_;  // by key
 };
 
 // Sets scratch.ranks to the ranks of a query's elements, increasing, after those of the
