@@ -46,10 +46,8 @@ std::vector<std::size_t> KeyClusters::row_labels(bool equal_keys_join) const {
         std::uint32_t& s = smallest[root(key)];
         s = std::min(s, keys_.first_row(key));
     }
-    for (std::size_t row = 0; row < labels.size(); ++row) {
-        const std::uint32_t key = keys_.key_of(row);
-        if (key != KeyGroups::kNoKey) labels[row] = smallest[root(key)];
-    }
+    for (std::uint32_t key = 0; key < keys_.count(); ++key)
+        for (const std::uint32_t row : keys_.rows(key)) labels[row] = smallest[root(key)];
     return labels;
 }
 

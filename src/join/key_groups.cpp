@@ -47,9 +47,10 @@ KeyGroups::KeyGroups(const PreparedTexts& texts) {
     std::stable_sort(first_rows.begin(), first_rows.end(),
                      [&](std::uint32_t a, std::uint32_t b) { return texts.length(a) < texts.length(b); });
 
-    key_of_.assign(texts.size(), kNoKey);
+    row_count_ = texts.size();
+    std::vector<std::uint32_t> key_of(texts.size(), kNoKey);
     for (std::size_t id = 0; id < first_rows.size(); ++id) {
-        key_of_[first_rows[id]] = static_cast<std::uint32_t>(id);
+        key_of[first_rows[id]] = static_cast<std::uint32_t>(id);
         key_chars_.append(texts.key(first_rows[id]));
         if (key_chars_.size() >= kNoKey) throw InternalFailure("keys of 2^32 bytes or more cannot be indexed");
         key_ends_.push_back(static_cast<std::uint32_t>(key_chars_.size()));
@@ -58,16 +59,14 @@ KeyGroups::KeyGroups(const PreparedTexts& texts) {
     row_begins_.assign(first_rows.size() + 1, 0);
     for (std::size_t row = 0; row < first.size(); ++row) {
         if (first[row] == kNoKey) continue;
-        key_of_[row] = key_of_[first[row]];
-        ++row_begins_[key_of_[row] + 1];
+        key_of[row] = key_of[first[row]];
+        ++row_begins_[key_of[row] + 1];
     }
     for (std::size_t id = 0; id < first_rows.size(); ++id) row_begins_[id + 1] += row_begins_[id];
     rows_.resize(row_begins_.back());
     std::vector<std::uint32_t> fill(row_begins_.begin(), row_begins_.end() - 1);
     for (std::size_t row = 0; row < first.size(); ++row)
-        if (key_of_[row] != kNoKey) rows_[fill[key_of_[row]]++] = static_cast<std::uint32_t>(row);
-    last_rows_.resize(first_rows.size());
-    for (std::size_t id = 0; id < first_rows.size(); ++id) last_rows_[id] = rows_[row_begins_[id + 1] - 1];
+        if (key_of[row] != kNoKey) rows_[fill[key_of[row]]++] = static_cast<std::uint32_t>(row);
 
     for (std::size_t id = 0; id < first_rows.size(); ++id) {
         const std::uint32_t length = texts.length(first_rows[id]);
@@ -85,6 +84,13 @@ std::uint32_t KeyGroups::length(std::size_t id) const noexcept {
     return lengths_[static_cast<std::size_t>(after - length_begins_.begin()) - 1];
 }
 
+std::vector<std::uint32_t> KeyGroups::keys_of_rows() const {
+    std::vector<std::uint32_t> key_of(row_count_, kNoKey);
+    for (std::uint32_t id = 0; id < count(); ++id)
+        for (const std::uint32_t row : rows(id)) key_of[row] = id;
+    return key_of;
+}
+
 std::size_t KeyGroups::length_group_at_least(std::size_t length) const noexcept {
     return static_cast<std::size_t>(
         std::lower_bound(lengths_.begin(), lengths_.end(), length,
@@ -94,7 +100,7 @@ std::size_t KeyGroups::length_group_at_least(std::size_t length) const noexcept 
 
 std::size_t KeyGroups::memory_bytes() const noexcept {
     return key_chars_.capacity() + (key_ends_.capacity() + row_begins_.capacity() + rows_.capacity() +
-                                     key_of_.capacity() + last_rows_.capacity() + lengths_.capacity() + length_begins_.capacity()) *
+                                     lengths_.capacity() + length_begins_.capacity()) *
                                         sizeof(std::uint32_t);
 }
 

@@ -23,7 +23,7 @@ public:
 
     std::size_t count() const noexcept { return key_ends_.size(); }
     // Rows, missing ones included.
-    std::size_t row_count() const noexcept { return key_of_.size(); }
+    std::size_t row_count() const noexcept { return row_count_; }
     std::string_view key(std::size_t id) const noexcept {
         const std::uint32_t begin = id == 0 ? 0 : key_ends_[id - 1];
         return std::string_view(key_chars_).substr(begin, key_ends_[id] - begin);
@@ -40,13 +40,10 @@ public:
         return std::span<const std::uint32_t>(rows_).subspan(row_begins_[id], row_begins_[id + 1] - row_begins_[id]);
     }
     std::uint32_t first_row(std::size_t id) const noexcept { return rows_[row_begins_[id]]; }
-    std::uint32_t last_row(std::size_t id) const noexcept { return last_rows_[id]; }
-    void prefetch_rows(std::size_t id) const noexcept {
-        __builtin_prefetch(last_rows_.data() + id);
-        __builtin_prefetch(row_begins_.data() + id);
-    }
-    // The key of a present row; kNoKey for a missing one.
-    std::uint32_t key_of(std::size_t row) const noexcept { return key_of_[row]; }
+    std::uint32_t last_row(std::size_t id) const noexcept { return rows_[row_begins_[id + 1] - 1]; }
+    void prefetch_rows(std::size_t id) const noexcept { __builtin_prefetch(row_begins_.data() + id); }
+    // Per row, its key; kNoKey for a missing one. Made on request: the index does not keep it.
+    std::vector<std::uint32_t> keys_of_rows() const;
 
     // Distinct lengths, increasing, and the first key of each (one more entry: count()).
     std::size_t length_count() const noexcept { return lengths_.size(); }
@@ -61,9 +58,8 @@ private:
     std::string key_chars_;
     std::vector<std::uint32_t> key_ends_;    // by key
     std::vector<std::uint32_t> row_begins_;  // count() + 1 entries into rows_
-    std::vector<std::uint32_t> last_rows_;   // by key
     std::vector<std::uint32_t> rows_;
-    std::vector<std::uint32_t> key_of_;      // by row
+    std::size_t row_count_ = 0;
     std::vector<std::uint32_t> lengths_;
     std::vector<std::uint32_t> length_begins_;
 };

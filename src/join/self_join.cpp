@@ -95,8 +95,9 @@ std::vector<Pair> row_pairs(const KeyGroups& keys, double threshold,
     }
     std::vector<Pair> pairs;
     pairs.reserve(total);
+    const std::vector<std::uint32_t> key_of = keys.keys_of_rows();
     for (std::uint32_t i = 0; i < keys.row_count(); ++i) {
-        const std::uint32_t key = keys.key_of(i);
+        const std::uint32_t key = key_of[i];
         if (key == KeyGroups::kNoKey) continue;
         const std::size_t start = pairs.size();
         auto after_i = [&](std::uint32_t of, double score) {

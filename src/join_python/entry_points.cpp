@@ -129,8 +129,9 @@ SelfJoinCall self_join_call(PyObject* args) {
 void probe_all(const join::SelfJoin& join, join::PairSink& sink, const SelfJoinCall& call,
                std::vector<std::size_t>* scored) {
     const join::KeyGroups& keys = join.keys();
+    const std::vector<std::uint32_t> key_of = keys.keys_of_rows();
     run_released(call.threads, keys.row_count(), [&](std::size_t row) {
-        const std::uint32_t key = keys.key_of(row);
+        const std::uint32_t key = key_of[row];
         if (key == join::KeyGroups::kNoKey || keys.first_row(key) != row) return;
         const std::size_t count = join.probe(key, sink);
         if (scored) (*scored)[key] = count;
@@ -201,14 +202,15 @@ PyObject* index_from_keys(PyObject*, PyObject* args) {
 PyObject* index_keys(PyObject*, PyObject* capsule) {
     return python::run_in_frame([&]() -> PyObject* {
         const join::KeyGroups& keys = index_of(capsule).keys();
+        const std::vector<std::uint32_t> key_of = keys.keys_of_rows();
         Ref list(checked(PyList_New(static_cast<Py_ssize_t>(keys.row_count()))));
         for (std::size_t i = 0; i < keys.row_count(); ++i) {
             PyObject* item;
-            if (keys.key_of(i) == join::KeyGroups::kNoKey) {
+            if (key_of[i] == join::KeyGroups::kNoKey) {
                 Py_INCREF(Py_None);
                 item = Py_None;
             } else {
-                const std::string_view key = keys.key(keys.key_of(i));
+                const std::string_view key = keys.key(key_of[i]);
                 item = checked(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
             }
             PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
