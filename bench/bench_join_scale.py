@@ -24,7 +24,6 @@ P1: rapidfuzz process.cdist (Jaro-Winkler, default_process, 2 workers) per query
 
 import argparse
 import datetime
-import gc
 import json
 import math
 import os
@@ -37,6 +36,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import register  # noqa: E402
+from bench_join import timed  # noqa: E402
 
 WORKERS = 2
 SIZES = {
@@ -49,17 +49,6 @@ SIZES = {
 }
 TARGETS = {"S1_0.85_s_per_million": 60.0, "S1_0.9_s_per_million": 40.0, "S1_0.0_s_per_million": 500.0,
            "S2_ratio": 1.1, "S3_300000_0.9_s": 6.0, "S3_1000000_0.9_s": 20.0, "S4_s": 30.0, "S4_mb": 1500.0}
-
-
-def timed(fn):
-    gc.collect()
-    gc.disable()
-    try:
-        start = time.perf_counter()
-        result = fn()
-        return time.perf_counter() - start, result
-    finally:
-        gc.enable()
 
 
 def timed_cpu(fn):

@@ -8,7 +8,10 @@ T1: fuzzy_join against Index + top_k on the same texts (target: at most 1.15 tim
 T2: the pelgar-join command line on the same data as CSV files: its total time, and the
     shares of reading, matching and writing (the three steps timed alone in this process).
 T3: pelgar_join.dask.fuzzy_join on a local cluster of two worker processes against the
-    in-process fuzzy_join: both times and the overhead.
+    in-process fuzzy_join: both times and the overhead; and where the time goes in-process
+    (indexing right, pickling and unpickling what a broadcast ships, matching, assembling).
+T4: pelgar_join.spark.fuzzy_join in local[2] against the in-process fuzzy_join on half of
+    left's rows (10,000 x 100,000 in full), right broadcast and in 4 partitions.
 P1: a peer for scale: rapidfuzz's process.extractOne per left row with fuzz.WRatio, on a
     slice of the left rows, scaled to all of them (another score: a reference, not a target).
 """
@@ -101,7 +104,44 @@ def bench_dask(left, right):
         parts = dd.from_pandas(right, npartitions=2)
         partitioned, _ = timed(lambda: pj.dask.fuzzy_join(frame, parts, "name", broadcast=False).compute())
     return {"in_process_s": in_process, "dask_broadcast_s": broadcast, "dask_partitioned_s": partitioned,
-            "overhead_broadcast": broadcast / in_process - 1, "overhead_partitioned": partitioned / in_process - 1}
+            "overhead_broadcast": broadcast / in_process - 1, "overhead_partitioned": partitioned / in_process - 1,
+            "in_process_parts": parts_of_join(left, right)}
+
+
+def parts_of_join(left, right):
+    """Seconds of each step of an in-process join, and of shipping the broadcast payload."""
+    import pickle
+
+    from pelgar_join import tables as layer
+
+    index_s, index = timed(lambda: pj.Index(right["name"].tolist()))
+    pickle_s, payload = timed(lambda: pickle.dumps((index, right)))
+    unpickle_s, _ = timed(lambda: pickle.loads(payload))
+    match_s, matches = timed(lambda: index.top_k(left["name"].tolist(), 1))
+    assemble_s, _ = timed(lambda: layer.assemble(left, right, *layer.pairs(matches, "inner"), ("_left", "_right")))
+    return {"index_s": index_s, "pickle_s": pickle_s, "unpickle_s": unpickle_s, "payload_bytes": len(payload),
+            "top_k_s": match_s, "assemble_s": assemble_s}
+
+
+def bench_spark(left, right):
+    from pyspark.sql import SparkSession
+
+    left = left.iloc[: len(left) // 2]
+    in_process, _ = timed(lambda: pj.fuzzy_join(left, right, "name"))
+    spark = (SparkSession.builder.master("local[2]").config("spark.ui.enabled", "false")
+             .config("spark.sql.execution.arrow.pyspark.enabled", "true").getOrCreate())
+    try:
+        left_frame = spark.createDataFrame(left).repartition(8)
+        right_one = spark.createDataFrame(right).coalesce(1)
+        right_four = spark.createDataFrame(right).repartition(4)
+        pj.spark.fuzzy_join(left_frame.limit(10), right_one, "name").count()  # warm the Python workers
+        broadcast, _ = timed(lambda: pj.spark.fuzzy_join(left_frame, right_one, "name").count())
+        partitioned, _ = timed(lambda: pj.spark.fuzzy_join(left_frame, right_four, "name").count())
+    finally:
+        spark.stop()
+    return {"left_rows": len(left), "in_process_s": in_process, "spark_broadcast_s": broadcast,
+            "spark_partitioned_s": partitioned, "ratio_broadcast": broadcast / in_process,
+            "ratio_partitioned": partitioned / in_process}
 
 
 def bench_peer(left, right, rows):
@@ -119,6 +159,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="a tenth of the sizes")
     parser.add_argument("--skip-dask", action="store_true")
+    parser.add_argument("--skip-spark", action="store_true")
     parser.add_argument("--repeat", type=int, default=3, help="runs of T1, whose medians are compared")
     parser.add_argument("--output", default=os.path.join(HERE, "results-tables.json"))
     args = parser.parse_args()
@@ -129,6 +170,8 @@ def main():
     results["T2"] = bench_cli(left, right)
     if not args.skip_dask:
         results["T3"] = bench_dask(left, right)
+    if not args.skip_spark:
+        results["T4"] = bench_spark(left, right)
     results["P1"] = bench_peer(left, right, size["peer_rows"])
     if "rapidfuzz_extractone_s_scaled" in results["P1"]:
         results["P1"]["fuzzy_join_over_peer"] = results["T1"]["fuzzy_join_s"] / results["P1"]["rapidfuzz_extractone_s_scaled"]

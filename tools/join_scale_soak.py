@@ -14,30 +14,16 @@ Stops at the first difference and prints it. Needs the package installed.
 """
 
 import argparse
-import math
 import os
 import random
-import struct
 import sys
 
 import pelgar
 import pelgar_join as pj
+from join_soak import SCORE, missing, neighbour
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
 import register  # noqa: E402
-
-SCORE = {"combined": pelgar.combined_score, "token_sort": pelgar.token_sort_ratio,
-         "token_set": pelgar.token_set_ratio}
-
-
-def neighbour(x, direction):
-    bits = struct.unpack("<q", struct.pack("<d", x))[0]
-    bits += 1 if (x > 0) == (direction > 0) else -1
-    return struct.unpack("<d", struct.pack("<q", bits))[0]
-
-
-def missing(x):
-    return x is None or (isinstance(x, float) and math.isnan(x))
 
 
 def make_texts(rows, rng):
