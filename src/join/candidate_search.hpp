@@ -1,7 +1,6 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +13,7 @@
 #include "join/trigram_postings.hpp"
 #include "matching/score_bound.hpp"
 #include "measures/grouped_scorer.hpp"
+#include "measures/kernel_support.hpp"
 #include "text/utf8.hpp"
 
 namespace pelgar::join {
@@ -124,7 +124,7 @@ private:
         std::size_t kept = 0;
         for (const auto& candidate : pending) {
             const std::size_t lacking = static_cast<std::size_t>(
-                std::popcount(postings_.signature(candidate.key) & ~signature_));
+                measures::kernel::count_difference(postings_.signature(candidate.key) & ~signature_, 0));
             const std::size_t shared = std::min(candidate.shared, candidate.length - 2 - lacking);
             if (shared < scratch_.need[candidate.group]) continue;
             keys_.prefetch_bounds(candidate.key);
