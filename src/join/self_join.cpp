@@ -64,7 +64,7 @@ SelfJoin::SelfJoin(const PreparedTexts& texts, double threshold)
     : threshold_(threshold), index_(Scorer::combined, texts) {}
 
 std::size_t SelfJoin::probe(std::uint32_t key, PairSink& sink) const {
-    // Distinct keys score below 1.0, and over a threshold above it nothing qualifies.
+    // Scores are at most 1.0: over a threshold above it (or NaN) nothing qualifies.
     if (!(threshold_ <= 1.0)) return 0;
     const std::u32string query = text::decode_utf8(keys().key(key));
     Partners partners(keys(), key, query, threshold_, sink);
