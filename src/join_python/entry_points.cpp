@@ -15,6 +15,7 @@
 #include "join/self_join.hpp"
 #include "join_python/entry_points.hpp"
 #include "join_python/released_run.hpp"
+#include "join_python/result_columns.hpp"
 #include "join_python/text_input.hpp"
 #include "python/calling_frame.hpp"
 #include "worker_pool/pool_size.hpp"
@@ -31,6 +32,10 @@ using python::Ref;
 namespace {
 
 constexpr const char* kCapsuleName = "pelgar_join.Index";
+
+// What top_k answers with: lists of (position, score), columns, or columns with a row for
+// each query that found nothing.
+enum ResultForm : int { kLists = 0, kColumns = 1, kLeftJoinColumns = 2 };
 
 join::Scorer scorer_argument(int code) {
     if (code < 0 || code > 2) throw PythonError::with_message(PyExc_ValueError, "unknown scorer code");
@@ -117,13 +122,16 @@ JoinResult run_self_join(PyObject* texts_object, double threshold, int scorer_co
     return result;
 }
 
-// Both self-join entry points take (texts, threshold, scorer code, workers, progress).
-JoinResult self_join_of_arguments(PyObject* args) {
+// Both self-join entry points take (texts, threshold, scorer code, workers, progress);
+// self_join also takes whether to answer in columns.
+JoinResult self_join_of_arguments(PyObject* args, int* columnar = nullptr) {
     PyObject *texts = nullptr, *progress = nullptr;
     double threshold = 0.0;
     int scorer_code = 0;
     Py_ssize_t workers = 0;
-    if (!PyArg_ParseTuple(args, "OdinO", &texts, &threshold, &scorer_code, &workers, &progress))
+    int ignored = 0;
+    if (!PyArg_ParseTuple(args, columnar ? "OdinO|p" : "OdinO", &texts, &threshold, &scorer_code, &workers, &progress,
+                          columnar ? columnar : &ignored))
         throw PythonError::fetch();
     return run_self_join(texts, threshold, scorer_code, workers, progress);
 }
@@ -193,7 +201,9 @@ PyObject* top_k(PyObject*, PyObject* args) {
         PyObject *capsule = nullptr, *queries_object = nullptr, *progress = nullptr;
         Py_ssize_t k = 0, workers = 0;
         double threshold = 0.0;
-        if (!PyArg_ParseTuple(args, "OOndnO", &capsule, &queries_object, &k, &threshold, &workers, &progress))
+        int form = kLists;
+        if (!PyArg_ParseTuple(args, "OOndnO|i", &capsule, &queries_object, &k, &threshold, &workers, &progress,
+                              &form))
             throw PythonError::fetch();
         const join::CandidateIndex& index = index_of(capsule);
         const TextsWithGaps queries = texts_argument(queries_object, "queries");
@@ -205,6 +215,7 @@ PyObject* top_k(PyObject*, PyObject* args) {
             const std::u32string query = text::decode_utf8(join::prepare_key(queries.texts[i], index.scorer()));
             answers[i] = index.top_k(query, limit, threshold);
         }, progress);
+        if (form != kLists) return columns_object(columns_of_matches(answers, form == kLeftJoinColumns));
         Ref list(checked(PyList_New(static_cast<Py_ssize_t>(answers.size()))));
         for (std::size_t i = 0; i < answers.size(); ++i)
             PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), match_list(answers[i]));
@@ -214,7 +225,9 @@ PyObject* top_k(PyObject*, PyObject* args) {
 
 PyObject* self_join(PyObject*, PyObject* args) {
     return python::run_in_frame([&]() -> PyObject* {
-        const JoinResult result = self_join_of_arguments(args);
+        int columnar = 0;
+        const JoinResult result = self_join_of_arguments(args, &columnar);
+        if (columnar) return columns_object(columns_of_pairs(result.pairs));
         Ref list(checked(PyList_New(static_cast<Py_ssize_t>(result.pairs.size()))));
         for (std::size_t i = 0; i < result.pairs.size(); ++i) {
             const join::Pair& pair = result.pairs[i];
