@@ -225,3 +225,75 @@ def test_progress_bar_on_a_terminal_only(files):
     assert status == 0 and shown == ""
     # not a terminal: nothing on standard error
     assert run("left.csv", "right.tsv", "--left-on", "name", "-o", "out.csv", cwd=files).stderr == ""
+
+
+@pytest.mark.parametrize("content, message", [
+    (b"name,id\na,1,2\nb,2\n", "left.csv: line 2: 3 fields where the header has 2"),
+    (b"name,id\na,1\nb\n", "left.csv: line 3: 1 fields where the header has 2"),
+    (b"name,id\na,1\n\"b,2\nc,3\n", "left.csv: line 3: a quote opened in this row is never closed"),
+    (b"name,id\na,\"1\nb,2\n", "left.csv: line 2: a quote opened in this row is never closed"),
+    (b"name,id\r\n\"a\"x,1\r\n", "left.csv: line 2: text after the closing quote of a field"),
+    (b"name,id\na,1\nb\0c,2\n", "left.csv: line 3: a NUL byte"),
+    (b"name,id\na,1\n\"multi\nline\",2\nZo\xeb,3\n", "left.csv: not UTF-8 text at line 5"),
+])
+def test_malformed_csv_is_refused_with_its_line(files, content, message):
+    (files / "left.csv").write_bytes(content)
+    for args in (["left.csv", "right.tsv", "--left-on", "name"], ["--dedupe", "left.csv", "--on", "name",
+                                                                   "--threshold", "0.5"]):
+        done = run(*args, "-o", "out.csv", cwd=files)
+        assert (done.returncode, done.stdout, done.stderr) == (2, "", f"pelgar-join: error: {message}\n")
+        assert not (files / "out.csv").exists()
+
+
+def test_left_is_joined_batch_by_batch_in_its_order(files, monkeypatch):
+    from pelgar_join import cli, files as file_tables
+
+    names = [f"{first} {last}" if i % 7 else None for i, (first, last) in
+             enumerate((f, la) for f in ["Ann", "Bob", "Zoë", "Li"] for la in ["Lee", "Smith", "Ngo", "Berg"])]
+    left = pd.DataFrame({"name": pd.Series(names * 3, dtype=object), "code": [str(i) for i in range(48)]})
+    left.to_csv(files / "many.csv", index=False)
+    left.to_parquet(files / "many.parquet", index=False, row_group_size=10)
+    right = pd.read_csv(files / "right.tsv", sep="\t", dtype=str)
+    want = tables_join(left, right)
+    assert any(row[2] is None for row in want) and len(want) > 60
+    monkeypatch.setattr(file_tables, "BATCH_ROWS", 7)
+    monkeypatch.setattr(file_tables, "CSV_BLOCK_BYTES", 64)
+    monkeypatch.chdir(files)
+    try:
+        for name, out in [("many.csv", "out.csv"), ("many.parquet", "out.parquet"), ("many.csv", "out.tsv")]:
+            assert cli.main([name, "right.tsv", "--left-on", "name", "-k", "2", "--how", "left",
+                             "-o", out]) == 0
+            options = {"sep": "\t"} if out.endswith(".tsv") else {}
+            got = [tuple(None if pd.isna(v) else v for v in row) for row in read_rows(files / out, **options)]
+            assert got == want, (name, out)
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+
+
+def tables_join(left, right):
+    import pelgar_join as pj
+
+    joined = pj.fuzzy_join(left, right, "name", k=2, how="left")
+    return [tuple(None if pd.isna(v) else v for v in row) for row in joined.itertuples(index=False)]
+
+
+def peak_rss_kib(command, cwd):
+    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status) if hasattr(os, "waitstatus_to_exitcode") else status
+    assert process.returncode == 0, process.stderr.read()
+    return usage.ru_maxrss
+
+
+def test_memory_does_not_grow_with_left(tmp_path):
+    pytest.importorskip("pyarrow.parquet")
+    wide = "x" * 300  # rows that weigh: a whole LEFT of 200,000 would take over 60 MB
+    for rows in (20_000, 200_000):
+        pd.DataFrame({"name": [f"name {i % 997}" for i in range(rows)], "note": [wide] * rows}) \
+            .to_parquet(tmp_path / f"left{rows}.parquet", index=False, row_group_size=20_000)
+    pd.DataFrame({"name": [f"name {i}" for i in range(50)]}).to_csv(tmp_path / "right.csv", index=False)
+    peaks = [peak_rss_kib([*COMMAND, f"left{rows}.parquet", "right.csv", "--left-on", "name", "-o", "out.parquet"],
+                          tmp_path) for rows in (20_000, 200_000)]
+    assert pd.read_parquet(tmp_path / "out.parquet").shape == (200_000, 4)
+    print(peaks)
+    assert peaks[1] <= 1.3 * peaks[0], peaks
