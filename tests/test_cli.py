@@ -277,23 +277,33 @@ def tables_join(left, right):
     return [tuple(None if pd.isna(v) else v for v in row) for row in joined.itertuples(index=False)]
 
 
-def peak_rss_kib(command, cwd):
-    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(process.pid, 0)
-    process.returncode = os.waitstatus_to_exitcode(status) if hasattr(os, "waitstatus_to_exitcode") else status
-    assert process.returncode == 0, process.stderr.read()
-    return usage.ru_maxrss
+# Runs the command and then reports its peak resident memory since exec (a forked child's maxrss
+# in rusage would include the parent's pages).
+PEAK_RSS = ("import re, runpy, sys\n"
+            "sys.argv[0] = 'pelgar-join'\n"
+            "try:\n"
+            "    runpy.run_module('pelgar_join', run_name='__main__')\n"
+            "finally:\n"
+            "    print(re.search(r'VmHWM:\\s+(\\d+)', open('/proc/self/status').read()).group(1), file=sys.stderr)\n")
 
 
+def peak_rss_kib(args, cwd):
+    done = subprocess.run([sys.executable, "-c", PEAK_RSS, *args], cwd=cwd, capture_output=True, text=True,
+                          timeout=300)
+    assert done.returncode == 0, done.stderr
+    return int(done.stderr.split()[-1])
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
 def test_memory_does_not_grow_with_left(tmp_path):
     pytest.importorskip("pyarrow.parquet")
-    wide = "x" * 300  # rows that weigh: a whole LEFT of 200,000 would take over 60 MB
-    for rows in (20_000, 200_000):
+    wide = "x" * 300  # rows that weigh: a whole LEFT of 500,000 would take over 150 MB
+    sizes = (50_000, 500_000)  # each many batches: the allocators' working sets are reached at both
+    for rows in sizes:
         pd.DataFrame({"name": [f"name {i % 997}" for i in range(rows)], "note": [wide] * rows}) \
-            .to_parquet(tmp_path / f"left{rows}.parquet", index=False, row_group_size=20_000)
+            .to_parquet(tmp_path / f"left{rows}.parquet", index=False, row_group_size=25_000)
     pd.DataFrame({"name": [f"name {i}" for i in range(50)]}).to_csv(tmp_path / "right.csv", index=False)
-    peaks = [peak_rss_kib([*COMMAND, f"left{rows}.parquet", "right.csv", "--left-on", "name", "-o", "out.parquet"],
-                          tmp_path) for rows in (20_000, 200_000)]
-    assert pd.read_parquet(tmp_path / "out.parquet").shape == (200_000, 4)
-    print(peaks)
+    peaks = [peak_rss_kib([f"left{rows}.parquet", "right.csv", "--left-on", "name", "-o", "out.parquet"], tmp_path)
+             for rows in sizes]
+    assert pd.read_parquet(tmp_path / "out.parquet").shape == (sizes[1], 4)
     assert peaks[1] <= 1.3 * peaks[0], peaks

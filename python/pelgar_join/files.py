@@ -15,8 +15,8 @@ from ._extras import need
 
 FORMATS = {".csv": ",", ".tsv": "\t", ".parquet": None}
 # rows of a Parquet record batch; a CSV batch is a block of this many bytes
-BATCH_ROWS = 65_536
-CSV_BLOCK_BYTES = 4 << 20
+BATCH_ROWS = 16_384
+CSV_BLOCK_BYTES = 1 << 20
 # the longest CSV field the check accepts: far beyond any text worth matching
 FIELD_LIMIT = 1 << 30
 

@@ -25,6 +25,8 @@ def arrow_table(table):
     pa = need("pyarrow", "join")
     if isinstance(table, pa.Table):
         return table
+    if isinstance(table, pa.RecordBatch):
+        return pa.Table.from_batches([table])
     if _instance(table, "pandas", "DataFrame"):
         return pa.Table.from_pandas(table, preserve_index=False)
     if _instance(table, "polars", "DataFrame"):
