@@ -20,6 +20,10 @@ INDEX_TYPES = [pa.int8(), pa.uint8(), pa.int16(), pa.uint16(), pa.int32(), pa.ui
 STRING_TYPES = [pa.string(), pa.large_string(), pa.string_view()]
 
 
+def polars_version(pl):
+    return tuple(int(part) for part in pl.__version__.split(".")[:2])
+
+
 def keys_of(texts):
     """What the index holds: each row's prepared key, None where missing."""
     return _native.index_keys(pj.Index(texts)._capsule)
@@ -68,7 +72,10 @@ def test_polars_and_duckdb_columns():
     duckdb = pytest.importorskip("duckdb")
     texts = ["Anna Smith", None, "Bob", "anna smith", "", "Bob"]
     expected = keys_of(texts)
-    for dtype in (pl.String, pl.Categorical, pl.Enum(["", "Anna Smith", "Bob", "anna smith"])):
+    dtypes = [pl.String, pl.Categorical, pl.Enum(["", "Anna Smith", "Bob", "anna smith"])]
+    if polars_version(pl) < (1, 9):  # the last polars for Python 3.8 exports categories as a broken stream
+        dtypes = dtypes[:1]
+    for dtype in dtypes:
         assert keys_of(pl.Series(texts, dtype=dtype)) == expected, dtype
     chunked = pl.concat([pl.Series(texts[:2]), pl.Series(texts[2:])], rechunk=False)
     assert keys_of(chunked) == expected

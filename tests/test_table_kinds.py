@@ -12,6 +12,7 @@ duckdb = pytest.importorskip("duckdb")
 from hypothesis import given, settings, strategies as st  # noqa: E402
 
 import pelgar_join as pj  # noqa: E402
+from test_arrow import polars_version  # noqa: E402
 from test_tables import as_rows  # noqa: E402
 
 TEXTS = st.one_of(st.text(alphabet="abc d\u00e9", max_size=6), st.none())
@@ -41,11 +42,11 @@ def test_every_kind_joins_as_pandas_does(left, right, k, threshold, how, clash):
     want = pj.fuzzy_join(pd.DataFrame({**left_data, "key": pd.Series(left, dtype=object)}), pandas_right, "key",
                          right_on, k=k, threshold=threshold, how=how)
     arrow_left = pa.table(left_data, schema=pa.schema([("key", pa.string()), ("n", pa.int64())]))
-    kinds = [(pl.DataFrame(left_data, schema={"key": pl.String, "n": pl.Int64}), pl.DataFrame),
-             (arrow_left, pa.Table), (duckdb.sql("select * from arrow_left"), pa.Table)]
-    for made, kind in kinds:
+    kinds = [(lambda: pl.DataFrame(left_data, schema={"key": pl.String, "n": pl.Int64}), pl.DataFrame),
+             (lambda: arrow_left, pa.Table), (lambda: duckdb.from_arrow(arrow_left), pa.Table)]
+    for make, kind in kinds:
         for right_table in (pl.DataFrame(right_data), pa.table(right_data), pandas_right):
-            got = pj.fuzzy_join(made, right_table, "key", right_on, k=k, threshold=threshold, how=how)
+            got = pj.fuzzy_join(make(), right_table, "key", right_on, k=k, threshold=threshold, how=how)
             assert isinstance(got, kind)
             assert names_of(got) == list(want.columns)
             assert rows_of(got) == rows_of(want)
@@ -57,9 +58,10 @@ def test_every_kind_joins_as_pandas_does(left, right, k, threshold, how, clash):
 
 def test_categorical_keys_and_kind_errors():
     names = ["Jon Smith", "Mary", None, "Jon Smith"]
-    categorical = pl.DataFrame({"name": pl.Series(names, dtype=pl.Categorical)})
     plain = pl.DataFrame({"name": names})
-    assert pj.fuzzy_join(categorical, categorical, "name").rows() == pj.fuzzy_join(plain, plain, "name").rows()
+    if polars_version(pl) >= (1, 9):  # the last polars for Python 3.8 exports categories as a broken stream
+        categorical = pl.DataFrame({"name": pl.Series(names, dtype=pl.Categorical)})
+        assert pj.fuzzy_join(categorical, categorical, "name").rows() == pj.fuzzy_join(plain, plain, "name").rows()
     assert pj.dedupe(pd.DataFrame({"name": pd.Series(names, dtype="category")}), "name", 0.9).tolist() == [0, 1, 2, 0]
     with pytest.raises(KeyError, match="column 'x' not in right"):
         pj.fuzzy_join(plain, pa.table({"y": ["a"]}), "name", "x")

@@ -55,7 +55,9 @@ class PandasFrame:
         from .tables import keys
 
         series = self.table[name]
-        return series if _holds_text(series.dtype) else keys(series)
+        if _holds_text(series.dtype) and hasattr(series, "__arrow_c_stream__"):
+            return series
+        return keys(series)
 
     def joined(self, right, plan, suffixes):
         from .tables import assemble
