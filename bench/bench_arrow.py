@@ -17,7 +17,6 @@ import argparse
 import json
 import os
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
@@ -28,6 +27,7 @@ sys.path.insert(0, HERE)
 
 import names  # noqa: E402
 from bench import cpu_facts  # noqa: E402
+from peak_rss import pelgar_join_peak_kib  # noqa: E402
 
 import pyarrow as pa  # noqa: E402
 
@@ -39,16 +39,6 @@ SIZES = {"full": {"a1_rows": 1_000_000, "left": 1_000_000, "right": 100_000,
          "quick": {"a1_rows": 100_000, "left": 20_000, "right": 10_000,
                    "cli_rows": (20_000, 200_000), "cli_right": 500}}
 TARGETS = {"A2_share": 0.10, "A3_ratio": 1.3}
-# Runs the command line and reports its own peak resident memory since exec (the rusage of a
-# forked child would count the parent's pages too).
-PEAK_RSS = ("import re, runpy, sys\n"
-            "sys.argv[0] = 'pelgar-join'\n"
-            "try:\n"
-            "    runpy.run_module('pelgar_join', run_name='__main__')\n"
-            "finally:\n"
-            "    print(re.search(r'VmHWM:\\s+(\\d+)', open('/proc/self/status').read()).group(1), file=sys.stderr)\n")
-
-
 def timed(fn):
     start = time.perf_counter()
     value = fn()
@@ -134,12 +124,10 @@ def bench_cli_memory(size):
             pq.write_table(pa.table({"name": left_names, "ref": [f"row {i}" for i in range(rows)]}),
                            os.path.join(folder, f"left{rows}.parquet"), row_group_size=100_000)
             del left_names
-            command = [sys.executable, "-c", PEAK_RSS, f"left{rows}.parquet", "right.parquet",
-                       "--left-on", "name", "-o", "out.parquet", "--no-progress"]
-            seconds, done = timed(lambda: subprocess.run(command, cwd=folder, capture_output=True, text=True))
-            if done.returncode != 0:
-                raise SystemExit(f"pelgar-join failed: {done.stderr}")
-            peaks[rows] = {"peak_rss_kib": int(done.stderr.split()[-1]), "seconds": seconds,
+            arguments = [f"left{rows}.parquet", "right.parquet", "--left-on", "name", "-o", "out.parquet",
+                         "--no-progress"]
+            seconds, (peak, _) = timed(lambda: pelgar_join_peak_kib(arguments, folder))
+            peaks[rows] = {"peak_rss_kib": peak, "seconds": seconds,
                            "rows_out": pq.ParquetFile(os.path.join(folder, "out.parquet")).metadata.num_rows}
     small, large = (peaks[rows]["peak_rss_kib"] for rows in size["cli_rows"])
     return {"right": size["cli_right"], "runs": {str(rows): run for rows, run in peaks.items()},

@@ -277,23 +277,6 @@ def tables_join(left, right):
     return [tuple(None if pd.isna(v) else v for v in row) for row in joined.itertuples(index=False)]
 
 
-# Runs the command and then reports its peak resident memory since exec (a forked child's maxrss
-# in rusage would include the parent's pages).
-PEAK_RSS = ("import re, runpy, sys\n"
-            "sys.argv[0] = 'pelgar-join'\n"
-            "try:\n"
-            "    runpy.run_module('pelgar_join', run_name='__main__')\n"
-            "finally:\n"
-            "    print(re.search(r'VmHWM:\\s+(\\d+)', open('/proc/self/status').read()).group(1), file=sys.stderr)\n")
-
-
-def peak_rss_kib(args, cwd):
-    done = subprocess.run([sys.executable, "-c", PEAK_RSS, *args], cwd=cwd, capture_output=True, text=True,
-                          timeout=300)
-    assert done.returncode == 0, done.stderr
-    return int(done.stderr.split()[-1])
-
-
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
 def test_memory_does_not_grow_with_left(tmp_path):
     pytest.importorskip("pyarrow.parquet")
@@ -303,7 +286,10 @@ def test_memory_does_not_grow_with_left(tmp_path):
         pd.DataFrame({"name": [f"name {i % 997}" for i in range(rows)], "note": [wide] * rows}) \
             .to_parquet(tmp_path / f"left{rows}.parquet", index=False, row_group_size=25_000)
     pd.DataFrame({"name": [f"name {i}" for i in range(50)]}).to_csv(tmp_path / "right.csv", index=False)
-    peaks = [peak_rss_kib([f"left{rows}.parquet", "right.csv", "--left-on", "name", "-o", "out.parquet"], tmp_path)
-             for rows in sizes]
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "bench"))
+    from peak_rss import pelgar_join_peak_kib
+
+    peaks = [pelgar_join_peak_kib([f"left{rows}.parquet", "right.csv", "--left-on", "name", "-o", "out.parquet"],
+                                  tmp_path, timeout=300)[0] for rows in sizes]
     assert pd.read_parquet(tmp_path / "out.parquet").shape == (sizes[1], 4)
     assert peaks[1] <= 1.3 * peaks[0], peaks
