@@ -241,6 +241,8 @@ void read_stream(PyObject* capsule, const char* name, TextsWithGaps& out) {
         check_stream(*stream.get(), stream->get_next(stream.get(), chunk.get()), name);
         if (!chunk.live()) break;  // the end of the stream
         reader.append(*chunk);
+        // A stream may be a slow query's result: Ctrl-C between its chunks.
+        if (PyErr_CheckSignals() < 0) throw PythonError::fetch();
     }
 }
 
