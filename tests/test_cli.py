@@ -1,6 +1,7 @@
 """pelgar-join run as a user runs it: in a subprocess, on real files."""
 
 import fcntl
+import io
 import os
 import pathlib
 import pty
@@ -259,15 +260,25 @@ def test_left_is_joined_batch_by_batch_in_its_order(files, monkeypatch):
     monkeypatch.setattr(file_tables, "BATCH_ROWS", 7)
     monkeypatch.setattr(file_tables, "CSV_BLOCK_BYTES", 64)
     monkeypatch.chdir(files)
+    terminal = Terminal()
+    monkeypatch.setattr(sys, "stderr", terminal)
     try:
         for name, out in [("many.csv", "out.csv"), ("many.parquet", "out.parquet"), ("many.csv", "out.tsv")]:
             assert cli.main([name, "right.tsv", "--left-on", "name", "-k", "2", "--how", "left",
                              "-o", out]) == 0
+            # one bar over every row of LEFT, whatever the batches
+            assert "48/48" in terminal.getvalue() and "/7 " not in terminal.getvalue()
+            terminal.truncate(0)
             options = {"sep": "\t"} if out.endswith(".tsv") else {}
             got = [tuple(None if pd.isna(v) else v for v in row) for row in read_rows(files / out, **options)]
             assert got == want, (name, out)
     finally:
         signal.signal(signal.SIGINT, signal.default_int_handler)
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
 
 
 def tables_join(left, right):
@@ -280,8 +291,8 @@ def tables_join(left, right):
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
 def test_memory_does_not_grow_with_left(tmp_path):
     pytest.importorskip("pyarrow.parquet")
-    wide = "x" * 300  # rows that weigh: a whole LEFT of 500,000 would take over 150 MB
-    sizes = (50_000, 500_000)  # each many batches: the allocators' working sets are reached at both
+    wide = "x" * 300  # rows that weigh: a whole LEFT of 300,000 would take over 90 MB
+    sizes = (30_000, 300_000)  # each several batches: the allocators' working sets are reached at both
     for rows in sizes:
         pd.DataFrame({"name": [f"name {i % 997}" for i in range(rows)], "note": [wide] * rows}) \
             .to_parquet(tmp_path / f"left{rows}.parquet", index=False, row_group_size=25_000)
