@@ -303,4 +303,5 @@ def test_memory_does_not_grow_with_left(tmp_path):
     peaks = [pelgar_join_peak_kib([f"left{rows}.parquet", "right.csv", "--left-on", "name", "-o", "out.parquet"],
                                   tmp_path, timeout=300)[0] for rows in sizes]
     assert pd.read_parquet(tmp_path / "out.parquet").shape == (sizes[1], 4)
-    assert peaks[1] <= 1.3 * peaks[0], peaks
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):  # its quarantine keeps freed memory
+        assert peaks[1] <= 1.3 * peaks[0], peaks
