@@ -129,12 +129,25 @@ def _dedupe(args, output, progress):
     output.write(table.append_column("cluster", clusters))
 
 
+def _steady_allocator():
+    """pyarrow's jemalloc pool where it has one: its default, mimalloc, holds on to more memory the
+    more batches pass through it."""
+    try:
+        import pyarrow
+
+        pyarrow.set_memory_pool(pyarrow.jemalloc_memory_pool())
+    except (ImportError, NotImplementedError):
+        pass
+
+
 def _join(args, output, progress):
     """Index RIGHT once, then match and write LEFT a batch at a time, in LEFT's order."""
     from . import tables
     from ._join import join_plan
     from ._progress import progress_callback
     from .frames import ArrowFrame
+
+    _steady_allocator()
 
     left, right = Source(args.left), Source(args.right)
     right_on = args.right_on if args.right_on is not None else args.left_on
