@@ -136,13 +136,13 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"pelgar_join.Columns", sizeof(ColumnsObject), 0, Py_TPFLAGS_DEFAULT, slots};
+PyType_Spec definition = {"pelgar_join.Columns", sizeof(ColumnsObject), 0, Py_TPFLAGS_DEFAULT, slots};
 
 // Made on first use and kept, as the module's one type.
 PyTypeObject* columns_type = nullptr;
 
 PyTypeObject* the_type() {
-    if (!columns_type) columns_type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&spec)));
+    if (!columns_type) columns_type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&definition)));
     return columns_type;
 }
 
