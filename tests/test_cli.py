@@ -1,6 +1,7 @@
 """pelgar-join run as a user runs it: in a subprocess, on real files."""
 
 import fcntl
+import io
 import os
 import pathlib
 import pty
@@ -225,3 +226,82 @@ def test_progress_bar_on_a_terminal_only(files):
     assert status == 0 and shown == ""
     # not a terminal: nothing on standard error
     assert run("left.csv", "right.tsv", "--left-on", "name", "-o", "out.csv", cwd=files).stderr == ""
+
+
+@pytest.mark.parametrize("content, message", [
+    (b"name,id\na,1,2\nb,2\n", "left.csv: line 2: 3 fields where the header has 2"),
+    (b"name,id\na,1\nb\n", "left.csv: line 3: 1 fields where the header has 2"),
+    (b"name,id\na,1\n\"b,2\nc,3\n", "left.csv: line 3: a quote opened in this row is never closed"),
+    (b"name,id\na,\"1\nb,2\n", "left.csv: line 2: a quote opened in this row is never closed"),
+    (b"name,id\r\n\"a\"x,1\r\n", "left.csv: line 2: text after the closing quote of a field"),
+    (b"name,id\na,1\nb\0c,2\n", "left.csv: line 3: a NUL byte"),
+    (b"name,id\na,1\n\"multi\nline\",2\nZo\xeb,3\n", "left.csv: not UTF-8 text at line 5"),
+])
+def test_malformed_csv_is_refused_with_its_line(files, content, message):
+    (files / "left.csv").write_bytes(content)
+    for args in (["left.csv", "right.tsv", "--left-on", "name"], ["--dedupe", "left.csv", "--on", "name",
+                                                                   "--threshold", "0.5"]):
+        done = run(*args, "-o", "out.csv", cwd=files)
+        assert (done.returncode, done.stdout, done.stderr) == (2, "", f"pelgar-join: error: {message}\n")
+        assert not (files / "out.csv").exists()
+
+
+def test_left_is_joined_batch_by_batch_in_its_order(files, monkeypatch):
+    from pelgar_join import cli, files as file_tables
+
+    names = [f"{first} {last}" if i % 7 else None for i, (first, last) in
+             enumerate((f, la) for f in ["Ann", "Bob", "Zoë", "Li"] for la in ["Lee", "Smith", "Ngo", "Berg"])]
+    left = pd.DataFrame({"name": pd.Series(names * 3, dtype=object), "code": [str(i) for i in range(48)]})
+    left.to_csv(files / "many.csv", index=False)
+    left.to_parquet(files / "many.parquet", index=False, row_group_size=10)
+    right = pd.read_csv(files / "right.tsv", sep="\t", dtype=str)
+    want = tables_join(left, right)
+    assert any(row[2] is None for row in want) and len(want) > 60
+    monkeypatch.setattr(file_tables, "BATCH_ROWS", 7)
+    monkeypatch.setattr(file_tables, "CSV_BLOCK_BYTES", 64)
+    monkeypatch.chdir(files)
+    terminal = Terminal()
+    monkeypatch.setattr(sys, "stderr", terminal)
+    try:
+        for name, out in [("many.csv", "out.csv"), ("many.parquet", "out.parquet"), ("many.csv", "out.tsv")]:
+            assert cli.main([name, "right.tsv", "--left-on", "name", "-k", "2", "--how", "left",
+                             "-o", out]) == 0
+            # one bar over every row of LEFT, whatever the batches
+            assert "48/48" in terminal.getvalue() and "/7 " not in terminal.getvalue()
+            terminal.truncate(0)
+            options = {"sep": "\t"} if out.endswith(".tsv") else {}
+            got = [tuple(None if pd.isna(v) else v for v in row) for row in read_rows(files / out, **options)]
+            assert got == want, (name, out)
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+def tables_join(left, right):
+    import pelgar_join as pj
+
+    joined = pj.fuzzy_join(left, right, "name", k=2, how="left")
+    return [tuple(None if pd.isna(v) else v for v in row) for row in joined.itertuples(index=False)]
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
+def test_memory_does_not_grow_with_left(tmp_path):
+    pytest.importorskip("pyarrow.parquet")
+    wide = "x" * 300  # rows that weigh: a whole LEFT of 300,000 would take over 90 MB
+    sizes = (30_000, 300_000)  # each several batches: the allocators' working sets are reached at both
+    for rows in sizes:
+        pd.DataFrame({"name": [f"name {i % 997}" for i in range(rows)], "note": [wide] * rows}) \
+            .to_parquet(tmp_path / f"left{rows}.parquet", index=False, row_group_size=25_000)
+    pd.DataFrame({"name": [f"name {i}" for i in range(50)]}).to_csv(tmp_path / "right.csv", index=False)
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "bench"))
+    from peak_rss import pelgar_join_peak_kib
+
+    peaks = [pelgar_join_peak_kib([f"left{rows}.parquet", "right.csv", "--left-on", "name", "-o", "out.parquet"],
+                                  tmp_path, timeout=300)[0] for rows in sizes]
+    assert pd.read_parquet(tmp_path / "out.parquet").shape == (sizes[1], 4)
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):  # its quarantine keeps freed memory
+        assert peaks[1] <= 1.3 * peaks[0], peaks

@@ -2,6 +2,7 @@
 in-process fuzzy_join on the collected tables."""
 
 import os
+import subprocess
 import sys
 
 import pytest
@@ -91,3 +92,41 @@ def test_other_key_name_options_and_errors(spark):
         pj.spark.fuzzy_join(left, right, "name", "nope")
     with pytest.raises(ValueError, match="k must be at least 1"):
         pj.spark.fuzzy_join(left, right, "name", "label", k=0)
+
+
+WITHOUT_PELGAR = """
+import sys
+import pandas as pd
+from pyspark.sql import SparkSession
+import pelgar_join as pj
+
+spark = (SparkSession.builder.master("local[1]").config("spark.ui.enabled", "false").getOrCreate())
+spark.sparkContext.setLogLevel("OFF")
+frame = spark.createDataFrame(pd.DataFrame({"name": ["a", "b"]}))
+try:
+    pj.spark.fuzzy_join(frame, frame.coalesce(1), "name")
+except ImportError as error:
+    print(error)
+spark.stop()
+"""
+
+
+def test_workers_without_pelgar_are_named_in_one_line(tmp_path):
+    import pyspark
+
+    # Workers run the base interpreter without its site-packages: pyspark alone is on their path.
+    shelf = tmp_path / "shelf"
+    shelf.mkdir()
+    (shelf / "pyspark").symlink_to(os.path.dirname(pyspark.__file__))
+    worker = tmp_path / "python-without-pelgar"
+    base = getattr(sys, "_base_executable", sys.executable)
+    worker.write_text(f'#!/bin/sh\nexec "{base}" -S "$@"\n')
+    worker.chmod(0o755)
+    env = {**os.environ, "PYSPARK_PYTHON": str(worker), "PYTHONPATH": str(shelf)}
+    done = subprocess.run([sys.executable, "-c", WITHOUT_PELGAR], capture_output=True, text=True, env=env,
+                          timeout=300)
+    assert done.returncode == 0, done.stderr[-3000:]
+    assert done.stdout == (
+        f"Spark's Python workers cannot import pelgar_join: their Python ({base}) lacks pelgar; set "
+        f"PYSPARK_PYTHON to an interpreter that has it, such as this driver's sys.executable ({sys.executable}), "
+        "before the Spark session starts\n")

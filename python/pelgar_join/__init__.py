@@ -1,6 +1,7 @@
 """Row-position matching on top of pelgar's scores: top-k per query over a reusable
-index, an exact threshold self-join, and clusters of near-duplicates; with table
-(pandas), file (the pelgar-join command) and engine (pj.dask, pj.spark) layers."""
+index, an exact threshold self-join, and clusters of near-duplicates, over texts given
+as Python iterables or as Arrow data; with table (pandas, polars, pyarrow, DuckDB), file
+(the pelgar-join command) and engine (pj.dask, pj.spark) layers."""
 
 from ._join import Index, clusters, self_join
 from .tables import dedupe, fuzzy_join

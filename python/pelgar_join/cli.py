@@ -5,15 +5,15 @@ import math
 import os
 import signal
 import sys
-import tempfile
 import threading
 from typing import Optional, Sequence
 
+from .files import Output, Source, UserError, format_of
 from .tables import HOWS
 
 PROGRAM = "pelgar-join"
 SCORERS = ("combined", "token_sort", "token_set")
-FORMATS = {".csv": ",", ".tsv": "\t", ".parquet": None}
+SUFFIXES = ("_left", "_right")
 # exit statuses: a user error, and death by SIGINT as shells report it
 USER_ERROR = 2
 INTERRUPTED = 130
@@ -27,13 +27,12 @@ examples:
   pelgar-join orders.tsv companies.csv --left-on company --how left > joined.csv
   pelgar-join --dedupe contacts.csv --on name --threshold 0.9 -o contacts-clustered.csv
 
-Formats follow the file extension: .csv, .tsv (UTF-8 text) or .parquet. Without -o the
+Formats follow the file extension: .csv, .tsv (UTF-8 text) or .parquet. LEFT is read and
+joined a batch of rows at a time, and the result written as it comes, so LEFT may be larger
+than memory; RIGHT and its index are held whole. A CSV file with a row of more or fewer fields
+than its header, a quote left open or a NUL byte is refused, naming the line. Without -o the
 result goes to standard output as CSV. Exit status: 0 done, 2 a user error, 130 Ctrl-C.
 """
-
-
-class UserError(Exception):
-    """A mistake of the caller's, reported in one line with exit status 2."""
 
 
 class _Parser(argparse.ArgumentParser):
@@ -94,7 +93,8 @@ def build_parser():
                         help="no progress bar (there is none either when standard error is not a terminal)")
     parser.add_argument("--dedupe", metavar="FILE",
                         help="write the rows of FILE with a 'cluster' column: the number (from 0) "
-                             "of the first row of the group of alike texts it belongs to")
+                             "of the first row of the group of alike texts it belongs to (FILE is read "
+                             "whole: grouping needs the whole column)")
     parser.add_argument("--on", metavar="COL", help="with --dedupe: the column holding the texts")
     return parser
 
@@ -113,127 +113,67 @@ def _check_arguments(parser, args):
         if args.left_on is None:
             parser.error("--left-on COL is needed")
     if args.output is not None:
-        _format(args.output)
+        format_of(args.output)
 
 
-def _format(path):
-    extension = os.path.splitext(path)[1].lower()
-    if extension not in FORMATS:
-        raise UserError(f"{path}: unknown format {extension or '(no extension)'!r}; "
-                        "use .csv, .tsv or .parquet")
-    return extension
-
-
-def read_table(path):
-    """The table in `path`; CSV and TSV cells are read as text, empty ones as missing."""
-    from ._extras import need
-
-    pd = need("pandas", "join")
-    extension = _format(path)
-    try:
-        if FORMATS[extension] is None:
-            return pd.read_parquet(path)
-        # text stays text: "007" and "NA" come back as written
-        return pd.read_csv(path, sep=FORMATS[extension], dtype=str, keep_default_na=False,
-                           na_values=[""], encoding="utf-8", encoding_errors="strict")
-    except FileNotFoundError:
-        raise UserError(f"{path}: no such file") from None
-    except IsADirectoryError:
-        raise UserError(f"{path}: is a directory") from None
-    except PermissionError:
-        raise UserError(f"{path}: permission denied") from None
-    except UnicodeDecodeError:
-        raise UserError(f"{path}: not UTF-8 text") from None
-    except pd.errors.EmptyDataError:
-        raise UserError(f"{path}: empty file") from None
-    except pd.errors.ParserError as error:
-        raise UserError(f"{path}: not readable as {extension[1:].upper()}: {_first_line(error)}") from None
-    except Exception as error:  # pyarrow's errors for a file that is not Parquet
-        if extension == ".parquet":
-            raise UserError(f"{path}: not readable as Parquet: {_first_line(error)}") from None
-        raise
-
-
-def _first_line(error):
-    return str(error).strip().splitlines()[0] if str(error).strip() else type(error).__name__
-
-
-def _key_column(frame, name, path):
-    """Check that `name` is a column of `frame` holding texts or missing values."""
-    if name not in frame.columns:
-        raise UserError(f"{path}: no column {name!r}")
-    present = frame[name].dropna()
-    wrong = present[[not isinstance(value, str) for value in present.tolist()]]
-    if len(wrong):
-        raise UserError(f"{path}: column {name!r} holds {type(wrong.iloc[0]).__name__} values, not text")
-
-
-def _umask():
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
-
-
-class Output:
-    """Where the result goes: standard output, or a temporary file beside the target renamed at the end."""
-
-    def __init__(self, target):
-        self.target = target
-        self.temporary = None
-
-    def write(self, frame):
-        if self.target is None:
-            frame.to_csv(sys.stdout, index=False)
-            sys.stdout.flush()
-            return
-        directory = os.path.dirname(os.path.abspath(self.target))
-        try:
-            handle, self.temporary = tempfile.mkstemp(
-                dir=directory, prefix=f".{os.path.basename(self.target)}.", suffix=".part")
-            os.close(handle)
-            extension = _format(self.target)
-            if FORMATS[extension] is None:
-                frame.to_parquet(self.temporary, index=False)
-            else:
-                frame.to_csv(self.temporary, sep=FORMATS[extension], index=False, encoding="utf-8")
-            os.chmod(self.temporary, 0o666 & ~_umask())  # as if written in place, not mkstemp's 0600
-            os.replace(self.temporary, self.target)
-            self.temporary = None
-        except OSError as error:
-            raise UserError(f"{self.target}: cannot write: {error.strerror or error}") from None
-
-    def discard(self):
-        """Remove the temporary file, if one is being written."""
-        temporary, self.temporary = self.temporary, None
-        if temporary is not None:
-            try:
-                os.unlink(temporary)
-            except OSError:
-                pass
-
-
-def _run(args):
+def _dedupe(args, output, progress):
     from . import tables
 
-    progress = not args.no_progress and sys.stderr.isatty()
-    if args.dedupe is not None:
-        frame = read_table(args.dedupe)
-        _key_column(frame, args.on, args.dedupe)
-        if "cluster" in frame.columns:
-            raise UserError(f"{args.dedupe}: already has a column 'cluster'")
-        clusters = tables.dedupe(frame, args.on, args.threshold, scorer=args.scorer,
-                                 workers=args.workers, progress=progress)
-        return frame.assign(cluster=clusters)
-    left, right = read_table(args.left), read_table(args.right)
-    right_on = args.right_on if args.right_on is not None else args.left_on
-    _key_column(left, args.left_on, args.left)
-    _key_column(right, right_on, args.right)
+    source = Source(args.dedupe)
+    source.key_type(args.on)
+    if "cluster" in source.columns:
+        raise UserError(f"{args.dedupe}: already has a column 'cluster'")
+    table = source.whole()
+    clusters = tables.dedupe(table, args.on, args.threshold, scorer=args.scorer, workers=args.workers,
+                             progress=progress)
+    output.write(table.append_column("cluster", clusters))
+
+
+def _steady_allocator():
+    """pyarrow's jemalloc pool where it has one: its default, mimalloc, holds on to more memory the
+    more batches pass through it."""
     try:
-        return tables.fuzzy_join(left, right, args.left_on, right_on, k=args.k,
-                                 threshold=args.threshold or 0.0, scorer=args.scorer, how=args.how,
-                                 workers=args.workers, progress=progress)
+        import pyarrow
+
+        pyarrow.set_memory_pool(pyarrow.jemalloc_memory_pool())
+    except (ImportError, NotImplementedError):
+        pass
+
+
+def _join(args, output, progress):
+    """Index RIGHT once, then match and write LEFT a batch at a time, in LEFT's order."""
+    from . import tables
+    from ._join import join_plan
+    from ._progress import progress_callback
+    from .frames import ArrowFrame
+
+    _steady_allocator()
+
+    left, right = Source(args.left), Source(args.right)
+    right_on = args.right_on if args.right_on is not None else args.left_on
+    left.key_type(args.left_on)
+    right.key_type(right_on)
+    try:
+        tables.result_names(left.columns, right.columns, SUFFIXES)
     except ValueError as error:  # a clash of column names
         raise UserError(str(error)) from None
+    right_frame = ArrowFrame(right.whole())
+    index = tables.native().Index(right_frame.texts(right_on), scorer=args.scorer)
+    done = 0
+    with progress_callback(progress) as report:
+        for batch in left.batches():
+            left_frame = ArrowFrame(batch)
+            plan = join_plan(index, left_frame.texts(args.left_on), args.k, args.how, args.threshold or 0.0,
+                             args.workers, _rows_from(done, left.rows, report))
+            output.write(left_frame.joined(right_frame, plan, SUFFIXES))
+            done += batch.num_rows
+
+
+def _rows_from(offset, total, report):
+    """The progress callback of one batch, counting the rows of LEFT before it."""
+    if report is None:
+        return None
+    return lambda done, _batch_total: report(offset + done, total)
 
 
 def _stop_on_interrupt(output):
@@ -260,9 +200,12 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         args = parser.parse_args(argv)
         _check_arguments(parser, args)
         output.target = args.output
-        output.write(_run(args))
+        progress = not args.no_progress and sys.stderr.isatty()
+        (_dedupe if args.dedupe is not None else _join)(args, output, progress)
+        output.finish()
         return 0
     except UserError as error:
+        output.discard()
         print(f"{PROGRAM}: error: {error}", file=sys.stderr)
         return USER_ERROR
     except KeyboardInterrupt:
@@ -274,5 +217,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
     except ImportError as error:
+        output.discard()
         print(f"{PROGRAM}: error: {error}", file=sys.stderr)
         return USER_ERROR
+    except BaseException:
+        output.discard()
+        raise

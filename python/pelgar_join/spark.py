@@ -1,8 +1,12 @@
 """fuzzy_join for Spark DataFrames: the matching runs on the executors, the answer exactly that of
-fuzzy_join on the collected tables."""
+fuzzy_join on the collected tables.
+
+The applications whose workers were seen to import pelgar_join are remembered for the life of the
+process, so that each is checked once."""
 
 from __future__ import annotations
 
+import sys
 from typing import TYPE_CHECKING, Optional, Sequence
 
 from . import partitioned
@@ -11,6 +15,32 @@ from .tables import check_options, column, keys, native, result_names
 
 if TYPE_CHECKING:
     import pyspark.sql
+
+
+_WORKERS_CHECKED = set()
+
+
+def _check_workers(context):
+    """ImportError in one line, before any job of the join, if the workers' Python lacks pelgar."""
+    if context.applicationId in _WORKERS_CHECKED:
+        return
+
+    # nested, so that it is shipped by value and runs where pelgar_join may be missing
+    def probe(_):
+        import sys as worker_sys
+
+        try:
+            import pelgar_join  # noqa: F401
+        except ImportError:
+            return worker_sys.executable
+        return None
+
+    lacking = [python for python in context.parallelize([0], 1).map(probe).collect() if python]
+    if lacking:
+        raise ImportError(f"Spark's Python workers cannot import pelgar_join: their Python ({lacking[0]}) lacks "
+                          "pelgar; set PYSPARK_PYTHON to an interpreter that has it, such as this driver's "
+                          f"sys.executable ({sys.executable}), before the Spark session starts")
+    _WORKERS_CHECKED.add(context.applicationId)
 
 
 def _schema(left, right, how, suffixes):
@@ -42,6 +72,7 @@ def fuzzy_join(left: pyspark.sql.DataFrame, right: pyspark.sql.DataFrame, left_o
     right_on = left_on if right_on is None else right_on
     column(left, left_on, "left")
     column(right, right_on, "right")
+    _check_workers(left.sparkSession.sparkContext)
     schema = _schema(left, right, how, suffixes)
     if broadcast is None:
         broadcast = right.rdd.getNumPartitions() == 1

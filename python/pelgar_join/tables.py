@@ -1,16 +1,24 @@
-"""Fuzzy joins and deduplication of pandas tables on top of the native Index and clusters."""
+"""Fuzzy joins and deduplication of pandas, polars and pyarrow tables (and of anything that
+exports an Arrow stream) on top of the native Index and clusters."""
 
 from __future__ import annotations
 
 import math
 import numbers
-from typing import TYPE_CHECKING, Callable, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Any, Callable, Optional, Sequence, Union, overload
 
 from ._extras import need
 from ._progress import progress_callback
+from .frames import frame_of
 
 if TYPE_CHECKING:
     import pandas
+    import polars
+
+    from ._arrow import ArrowStreamExporter
+
+    # pyarrow has no type information: its tables are Any to a checker
+    Table = Union[pandas.DataFrame, polars.DataFrame, ArrowStreamExporter]
 
 HOWS = ("inner", "left")
 Progress = Union[bool, None, Callable[[int, int], object]]
@@ -36,10 +44,9 @@ def check_options(k, how, suffixes):
 
 
 def column(frame, name, frame_name):
-    """The column `name` of `frame`, or KeyError naming both."""
+    """KeyError naming both unless `name` is one of `frame.columns`."""
     if name not in frame.columns:
         raise KeyError(f"column {name!r} not in {frame_name}")
-    return frame[name]
 
 
 def keys(series):
@@ -103,35 +110,77 @@ def assemble(left, right, left_rows, right_rows, scores, suffixes):
     return result
 
 
-def fuzzy_join(left: pandas.DataFrame, right: pandas.DataFrame, left_on: str, right_on: Optional[str] = None,
-               *, k: int = 1, threshold: float = 0.0, scorer: str = "combined", how: str = "inner",
+@overload
+def fuzzy_join(left: pandas.DataFrame, right: Table, left_on: str, right_on: Optional[str] = ..., *, k: int = ...,
+               threshold: float = ..., scorer: str = ..., how: str = ..., workers: Optional[int] = ...,
+               progress: Progress = ..., suffixes: Sequence[Optional[str]] = ...) -> pandas.DataFrame: ...
+
+
+@overload
+def fuzzy_join(left: polars.DataFrame, right: Table, left_on: str, right_on: Optional[str] = ..., *, k: int = ...,
+               threshold: float = ..., scorer: str = ..., how: str = ..., workers: Optional[int] = ...,
+               progress: Progress = ..., suffixes: Sequence[Optional[str]] = ...) -> polars.DataFrame: ...
+
+
+@overload
+def fuzzy_join(left: ArrowStreamExporter, right: Table, left_on: str, right_on: Optional[str] = ..., *,
+               k: int = ..., threshold: float = ..., scorer: str = ..., how: str = ...,
+               workers: Optional[int] = ..., progress: Progress = ...,
+               suffixes: Sequence[Optional[str]] = ...) -> Any: ...
+
+
+def fuzzy_join(left: Any, right: Any, left_on: str, right_on: Optional[str] = None, *, k: int = 1,
+               threshold: float = 0.0, scorer: str = "combined", how: str = "inner",
                workers: Optional[int] = None, progress: Progress = False,
-               suffixes: Sequence[Optional[str]] = ("_left", "_right")) -> pandas.DataFrame:
+               suffixes: Sequence[Optional[str]] = ("_left", "_right")) -> Any:
     """Join each row of `left` to up to `k` rows of `right` whose key text scores best against its own.
 
     One row per (left row, matched right row), matches in rank order, in left row order; the
     columns of `left`, then those of `right` (clashing names suffixed), then `score`.
     `how="left"` keeps unmatched left rows once, with missing values on the right.
+    The tables are pandas, polars or pyarrow tables, or anything that exports an Arrow stream
+    (a DuckDB relation); the result is of `left`'s kind: pandas, polars, or else a pyarrow Table.
     """
-    need("pandas", "join")
+    from ._join import join_plan
+
     check_options(k, how, suffixes)
     right_on = left_on if right_on is None else right_on
-    left_keys = keys(column(left, left_on, "left"))
-    right_keys = keys(column(right, right_on, "right"))
-    index = native().Index(right_keys, scorer=scorer)
+    left_frame = frame_of(left, "left")
+    right_frame = type(left_frame).adopt(frame_of(right, "right").table)
+    column(left_frame, left_on, "left")
+    column(right_frame, right_on, "right")
+    result_names(left_frame.columns, right_frame.columns, suffixes)  # a clash is reported before any work
+    index = native().Index(right_frame.texts(right_on), scorer=scorer)
     with progress_callback(progress) as report:
-        matches = index.top_k(left_keys, k, threshold=threshold, workers=workers, progress=report)
-    return assemble(left, right, *pairs(matches, how), suffixes)
+        plan = join_plan(index, left_frame.texts(left_on), k, how, threshold, workers, report)
+    return left_frame.joined(right_frame, plan, suffixes)
 
 
-def dedupe(frame: pandas.DataFrame, on: str, threshold: float, *, scorer: str = "combined",
-           workers: Optional[int] = None, progress: Progress = False) -> pandas.Series[int]:
+@overload
+def dedupe(frame: pandas.DataFrame, on: str, threshold: float, *, scorer: str = ..., workers: Optional[int] = ...,
+           progress: Progress = ...) -> pandas.Series[int]: ...
+
+
+@overload
+def dedupe(frame: polars.DataFrame, on: str, threshold: float, *, scorer: str = ..., workers: Optional[int] = ...,
+           progress: Progress = ...) -> polars.Series: ...
+
+
+@overload
+def dedupe(frame: ArrowStreamExporter, on: str, threshold: float, *, scorer: str = ...,
+           workers: Optional[int] = ..., progress: Progress = ...) -> Any: ...
+
+
+def dedupe(frame: Any, on: str, threshold: float, *, scorer: str = "combined", workers: Optional[int] = None,
+           progress: Progress = False) -> Any:
     """For each row, the position of the first row of its cluster of similar `on` texts.
 
-    A Series named "cluster", aligned with `frame`'s index; a row with a missing text is alone.
+    A Series named "cluster" of `frame`'s kind (pandas: aligned with its index; polars; a pyarrow
+    Array for a pyarrow table or another Arrow exporter); a row with a missing text is alone.
     """
-    pd = need("pandas", "join")
-    texts = keys(column(frame, on, "frame"))
+    table = frame_of(frame, "frame")
+    column(table, on, "frame")
+    texts = table.texts(on)
     with progress_callback(progress, description="clustering", unit=" rows") as report:
         labels = native().clusters(texts, threshold, scorer=scorer, workers=workers, progress=report)
-    return pd.Series(labels, index=frame.index, name="cluster", dtype="int64")
+    return table.labelled(labels)

@@ -19,6 +19,7 @@
 #include "join_python/entry_points.hpp"
 #include "join_python/memory_room.hpp"
 #include "join_python/released_run.hpp"
+#include "join_python/result_columns.hpp"
 #include "join_python/text_input.hpp"
 #include "python/calling_frame.hpp"
 #include "worker_pool/pool_size.hpp"
@@ -35,6 +36,10 @@ using python::Ref;
 namespace {
 
 constexpr const char* kCapsuleName = "pelgar_join.Index";
+
+// What top_k answers with: lists of (position, score), columns, or columns with a row for
+// each query that found nothing.
+enum ResultForm : int { kLists = 0, kColumns = 1, kLeftJoinColumns = 2 };
 
 join::Scorer scorer_argument(int code) {
     if (code < 0 || code > 2) throw PythonError::with_message(PyExc_ValueError, "unknown scorer code");
@@ -96,10 +101,24 @@ PyObject* match_list(const std::vector<matching::Match>& matches) {
     return list.release();
 }
 
+// [(first, second, score), ...] in the given order.
+PyObject* pair_list(const std::vector<join::Pair>& pairs) {
+    Ref list(checked(PyList_New(static_cast<Py_ssize_t>(pairs.size()))));
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        Ref first(new_int(pairs[i].first)), second(new_int(pairs[i].second));
+        Ref score(checked(PyFloat_FromDouble(pairs[i].score)));
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
+                       checked(PyTuple_Pack(3, first.get(), second.get(), score.get())));
+    }
+    return list.release();
+}
+
 // What one entry of a result costs as Python objects (a tuple, its int and float, a list
 // slot, allocator overhead) and as the native entry it is made from.
 constexpr std::size_t kBytesPerPair = 200;
 constexpr std::size_t kBytesPerMatch = 160;
+// The same for a row of result columns: three 8-byte values, twice while the columns grow.
+constexpr std::size_t kBytesPerColumnRow = 48;
 
 // The texts of a self-join entry point, prepared: (texts, threshold, scorer code, workers, progress).
 struct SelfJoinCall {
@@ -109,12 +128,16 @@ struct SelfJoinCall {
     join::PreparedTexts prepared;
 };
 
-SelfJoinCall self_join_call(PyObject* args) {
+// Both self-join entry points take (texts, threshold, scorer code, workers, progress);
+// self_join also takes whether to answer in columns.
+SelfJoinCall self_join_call(PyObject* args, int* columnar = nullptr) {
     PyObject *texts = nullptr, *progress = nullptr;
     SelfJoinCall call;
     int scorer_code = 0;
     Py_ssize_t workers = 0;
-    if (!PyArg_ParseTuple(args, "OdinO", &texts, &call.threshold, &scorer_code, &workers, &progress))
+    int ignored = 0;
+    if (!PyArg_ParseTuple(args, columnar ? "OdinO|p" : "OdinO", &texts, &call.threshold, &scorer_code, &workers,
+                          &progress, columnar ? columnar : &ignored))
         throw PythonError::fetch();
     const join::Scorer scorer = scorer_argument(scorer_code);
     const TextsWithGaps input = texts_argument(texts, "texts");
@@ -232,13 +255,16 @@ PyObject* top_k(PyObject*, PyObject* args) {
         PyObject *capsule = nullptr, *queries_object = nullptr, *progress = nullptr;
         Py_ssize_t k = 0, workers = 0;
         double threshold = 0.0;
-        if (!PyArg_ParseTuple(args, "OOndnO", &capsule, &queries_object, &k, &threshold, &workers, &progress))
+        int form = kLists;
+        if (!PyArg_ParseTuple(args, "OOndnO|i", &capsule, &queries_object, &k, &threshold, &workers, &progress,
+                              &form))
             throw PythonError::fetch();
         const join::CandidateIndex& index = index_of(capsule);
         const TextsWithGaps queries = texts_argument(queries_object, "queries");
         // k <= 0 asks for every qualifying candidate, as many as memory can hold.
         const std::size_t limit = k > 0 ? static_cast<std::size_t>(k) : std::numeric_limits<std::size_t>::max();
-        join::OutputBudget budget(k > 0 ? std::numeric_limits<std::size_t>::max() : memory_room() / kBytesPerMatch);
+        const std::size_t entry_bytes = form == kLists ? kBytesPerMatch : kBytesPerColumnRow;
+        join::OutputBudget budget(k > 0 ? std::numeric_limits<std::size_t>::max() : memory_room() / entry_bytes);
         std::vector<std::vector<matching::Match>> answers(queries.texts.size());
         std::vector<std::size_t> scored(answers.size(), 0);
         try {
@@ -251,55 +277,55 @@ PyObject* top_k(PyObject*, PyObject* args) {
         } catch (const join::OutputTooLarge& too_large) {
             throw memory_error("top_k with k=None", too_large.found(), "give k, or a higher threshold");
         }
-        Ref list(checked(PyList_New(static_cast<Py_ssize_t>(answers.size()))));
         std::size_t total_scored = 0;
+        for (const std::size_t s : scored) total_scored += s;
+        Ref count(new_int(total_scored));
+        if (form != kLists) {
+            Ref columns(columns_object(columns_of_matches(answers, form == kLeftJoinColumns)));
+            return checked(PyTuple_Pack(2, columns.get(), count.get()));
+        }
+        Ref list(checked(PyList_New(static_cast<Py_ssize_t>(answers.size()))));
         for (std::size_t i = 0; i < answers.size(); ++i) {
             PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), match_list(answers[i]));
             std::vector<matching::Match>().swap(answers[i]);
-            total_scored += scored[i];
         }
-        Ref count(new_int(total_scored));
         return checked(PyTuple_Pack(2, list.get(), count.get()));
     });
 }
 
 PyObject* self_join(PyObject*, PyObject* args) {
     return python::run_in_frame([&]() -> PyObject* {
-        const SelfJoinCall call = self_join_call(args);
-        if (std::isnan(call.threshold)) return checked(Py_BuildValue("([]i)", 0));
-        const auto join = without_lock([&] { return std::make_unique<join::SelfJoin>(call.prepared, call.threshold); });
-        const join::KeyGroups& keys = join->keys();
-        join::OutputBudget budget(memory_room() / kBytesPerPair);
+        int columnar = 0;
+        const SelfJoinCall call = self_join_call(args, &columnar);
         std::vector<join::Pair> pairs;
-        std::vector<std::size_t> scored(keys.count(), 0);
-        try {
-            const bool equal_keys_join = 1.0 >= call.threshold;
-            for (std::uint32_t key = 0; key < keys.count() && equal_keys_join; ++key) {
-                const std::size_t rows = keys.rows(key).size();
-                budget.add(rows * (rows - 1) / 2);
-            }
-            FoundPartners found(keys, budget);
-            probe_all(*join, found, call, &scored);
-            pairs = without_lock([&] { return join::row_pairs(keys, call.threshold, found.partners()); });
-        } catch (const join::OutputTooLarge& too_large) {
-            throw memory_error("self_join", too_large.found(), "use clusters, or a higher threshold");
-        }
-        Ref list(checked(PyList_New(static_cast<Py_ssize_t>(pairs.size()))));
-        for (std::size_t i = 0; i < pairs.size(); ++i) {
-            const join::Pair& pair = pairs[i];
-            Ref first(new_int(pair.first)), second(new_int(pair.second));
-            Ref score(checked(PyFloat_FromDouble(pair.score)));
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
-                           checked(PyTuple_Pack(3, first.get(), second.get(), score.get())));
-        }
-        // Pairs of rows with equal keys are settled without a score.
         std::size_t total_scored = 0;
-        for (std::uint32_t key = 0; key < keys.count(); ++key) {
-            const std::size_t rows = keys.rows(key).size();
-            total_scored += scored[key] + rows * (rows - 1) / 2;
+        if (!std::isnan(call.threshold)) {
+            const auto join =
+                without_lock([&] { return std::make_unique<join::SelfJoin>(call.prepared, call.threshold); });
+            const join::KeyGroups& keys = join->keys();
+            join::OutputBudget budget(memory_room() / (columnar ? kBytesPerColumnRow : kBytesPerPair));
+            std::vector<std::size_t> scored(keys.count(), 0);
+            try {
+                const bool equal_keys_join = 1.0 >= call.threshold;
+                for (std::uint32_t key = 0; key < keys.count() && equal_keys_join; ++key) {
+                    const std::size_t rows = keys.rows(key).size();
+                    budget.add(rows * (rows - 1) / 2);
+                }
+                FoundPartners found(keys, budget);
+                probe_all(*join, found, call, &scored);
+                pairs = without_lock([&] { return join::row_pairs(keys, call.threshold, found.partners()); });
+            } catch (const join::OutputTooLarge& too_large) {
+                throw memory_error("self_join", too_large.found(), "use clusters, or a higher threshold");
+            }
+            // Pairs of rows with equal keys are settled without a score.
+            for (std::uint32_t key = 0; key < keys.count(); ++key) {
+                const std::size_t rows = keys.rows(key).size();
+                total_scored += scored[key] + rows * (rows - 1) / 2;
+            }
         }
         Ref count(new_int(total_scored));
-        return checked(PyTuple_Pack(2, list.get(), count.get()));
+        Ref result(columnar ? columns_object(columns_of_pairs(pairs)) : pair_list(pairs));
+        return checked(PyTuple_Pack(2, result.get(), count.get()));
     });
 }
 

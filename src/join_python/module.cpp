@@ -12,8 +12,8 @@ PyMethodDef function_table[] = {
     {"index_from_keys", index_from_keys, METH_VARARGS, "index_from_keys(keys, scorer_code) -> capsule"},
     {"index_keys", index_keys, METH_O, "index_keys(capsule) -> list of prepared keys or None"},
     {"index_info", index_info, METH_O, "index_info(capsule) -> (size, scorer_code, memory bytes)"},
-    {"top_k", top_k, METH_VARARGS, "top_k(capsule, queries, k, threshold, workers, progress)"},
-    {"self_join", self_join, METH_VARARGS, "self_join(texts, threshold, scorer_code, workers, progress)"},
+    {"top_k", top_k, METH_VARARGS, "top_k(capsule, queries, k, threshold, workers, progress, form=0)"},
+    {"self_join", self_join, METH_VARARGS, "self_join(texts, threshold, scorer_code, workers, progress, columnar=False)"},
     {"clusters", clusters, METH_VARARGS, "clusters(texts, threshold, scorer_code, workers, progress)"},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "join_python/arrow_intake.hpp"
 #include "python/py_ref.hpp"
 #include "python/python_error.hpp"
 
@@ -23,6 +24,9 @@ bool is_missing(PyObject* item) {
 }  // namespace
 
 TextsWithGaps texts_argument(PyObject* iterable, const char* name) {
+    if (arrow::exports_arrow(iterable)) {
+        if (auto texts = arrow::texts_of_exporter(iterable, name)) return std::move(*texts);
+    }
     if (PyUnicode_Check(iterable))
         throw PythonError::type_error(std::string(name) + ": expected an iterable of str, got a single str");
     Ref iterator(PyObject_GetIter(iterable));

@@ -14,7 +14,8 @@ struct TextsWithGaps {
     std::vector<bool> missing;
 };
 
-// Iterates any iterable but a str: each item a str, or None / a float NaN for a missing
+// Reads an Arrow exporter's strings natively (join_python/arrow_intake.hpp); otherwise
+// iterates any iterable but a str: each item a str, or None / a float NaN for a missing
 // value; anything else throws the TypeError "{name}[{i}]: expected str or None, got {type}".
 TextsWithGaps texts_argument(PyObject* iterable, const char* name);
 

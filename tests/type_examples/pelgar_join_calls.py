@@ -1,8 +1,9 @@
-"""pelgar_join as a typed caller uses it; the one line marked "error" must be reported, and nothing else."""
+"""pelgar_join as a typed caller uses it; the lines marked "error" must be reported, and nothing else."""
 
 from typing import List, Tuple
 
 import pandas as pd
+import polars as pl
 
 import pelgar_join as pj
 
@@ -14,3 +15,11 @@ labels: List[int] = pj.clusters(iter(["a", "a "]), 0.9, progress=lambda done, to
 frame: pd.DataFrame = pj.fuzzy_join(pd.DataFrame({"n": ["a"]}), pd.DataFrame({"n": ["a"]}), "n", k=2)
 groups: "pd.Series[int]" = pj.dedupe(frame, "n", 0.9)
 wrong: str = pj.clusters(["a"], 0.9)  # error
+# Arrow in (a polars Series exports an Arrow stream) and columns out
+arrow_index = pj.Index(pl.Series(["Cafe", None]))
+rows: int = len(arrow_index.top_k(pl.Series(["cafe"]), k=3, columnar=True))
+pair_rows: int = len(pj.self_join(pl.Series(["a", "a"]), 0.9, columnar=True))
+table: pl.DataFrame = pl.DataFrame(pj.self_join(["a", "a"], 0.9, columnar=True))
+joined: pl.DataFrame = pj.fuzzy_join(pl.DataFrame({"n": ["a"]}), pl.DataFrame({"n": ["a"]}), "n")
+clusters: pl.Series = pj.dedupe(pl.DataFrame({"n": ["a"]}), "n", 0.9)
+not_lists: List[List[Tuple[int, float]]] = index.top_k(["a"], columnar=True)  # error

@@ -1,0 +1,160 @@
+#include "join_python/result_columns.hpp"
+
+#include <string>
+#include <utility>
+
+#include "python/calling_frame.hpp"
+#include "python/py_ref.hpp"
+#include "python/python_error.hpp"
+
+namespace pelgar::join_python {
+
+using python::checked;
+using python::PythonError;
+
+void ResultColumns::reserve(std::size_t rows) {
+    first_.reserve(rows);
+    second_.reserve(rows);
+    score_.reserve(rows);
+    if (nullable_) present_.reserve((rows + 7) / 8);
+}
+
+void ResultColumns::mark(bool present) {
+    if (!nullable_) return;
+    const std::size_t row = first_.size() - 1;
+    if (row % 8 == 0) present_.push_back(0);
+    if (present)
+        present_.back() = static_cast<std::uint8_t>(present_.back() | (1u << (row % 8)));
+    else
+        ++null_count_;
+}
+
+void ResultColumns::add(std::int64_t first, std::int64_t second, double score) {
+    first_.push_back(first);
+    second_.push_back(second);
+    score_.push_back(score);
+    mark(true);
+}
+
+void ResultColumns::add_first_only(std::int64_t first) {
+    if (!nullable_) throw InternalFailure("a row without a match in columns that hold no nulls");
+    add(first, 0, 0.0);
+    present_.back() = static_cast<std::uint8_t>(present_.back() & ~(1u << ((first_.size() - 1) % 8)));
+    ++null_count_;
+}
+
+arrow::ExportTable ResultColumns::export_table(const std::shared_ptr<const ResultColumns>& self) {
+    const std::uint8_t* validity = self->nullable_ && self->null_count_ > 0 ? self->present_.data() : nullptr;
+    const std::int64_t nulls = validity ? self->null_count_ : 0;
+    arrow::ExportTable table;
+    table.owner = self;
+    table.rows = static_cast<std::int64_t>(self->rows());
+    table.columns = {{self->names_[0], "l", self->first_.data(), nullptr, 0},
+                     {self->names_[1], "l", self->second_.data(), validity, nulls},
+                     {"score", "g", self->score_.data(), validity, nulls}};
+    return table;
+}
+
+ResultColumns columns_of_matches(const std::vector<std::vector<matching::Match>>& answers, bool keep_unmatched) {
+    std::size_t rows = 0;
+    for (const auto& found : answers) rows += found.empty() && keep_unmatched ? 1 : found.size();
+    ResultColumns columns("query", "position", keep_unmatched);
+    columns.reserve(rows);
+    for (std::size_t query = 0; query < answers.size(); ++query) {
+        const auto q = static_cast<std::int64_t>(query);
+        for (const matching::Match& match : answers[query])
+            columns.add(q, static_cast<std::int64_t>(match.index), match.score);
+        if (answers[query].empty() && keep_unmatched) columns.add_first_only(q);
+    }
+    return columns;
+}
+
+ResultColumns columns_of_pairs(const std::vector<join::Pair>& pairs) {
+    ResultColumns columns("left", "right", false);
+    columns.reserve(pairs.size());
+    for (const join::Pair& pair : pairs) columns.add(pair.first, pair.second, pair.score);
+    return columns;
+}
+
+namespace {
+
+struct ColumnsObject {
+    PyObject_HEAD
+    std::shared_ptr<const ResultColumns>* columns;
+};
+
+const ResultColumns& columns_of(PyObject* self) { return **reinterpret_cast<ColumnsObject*>(self)->columns; }
+
+PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, "pelgar_join.Columns objects are made by top_k and self_join only");
+    return nullptr;
+}
+
+void dealloc(PyObject* self) {
+    delete reinterpret_cast<ColumnsObject*>(self)->columns;
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
+    Py_DECREF(type);
+}
+
+Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(columns_of(self).rows()); }
+
+PyObject* repr(PyObject* self) {
+    return python::run_in_frame([&]() -> PyObject* {
+        const ResultColumns& columns = columns_of(self);
+        const std::string text = std::string("<pelgar_join.Columns (") + columns.name(0) + ", " + columns.name(1) +
+                                 ", score): " + std::to_string(columns.rows()) + " rows>";
+        return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    });
+}
+
+// The requested schema may be ignored: the consumer casts if it wants another.
+PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return python::run_in_frame([&]() -> PyObject* {
+        static const char* keywords[] = {"requested_schema", nullptr};
+        PyObject* requested = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O", const_cast<char**>(keywords), &requested))
+            throw PythonError::fetch();
+        return arrow::stream_capsule(ResultColumns::export_table(*reinterpret_cast<ColumnsObject*>(self)->columns));
+    });
+}
+
+PyMethodDef methods[] = {
+    {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(arrow_c_stream)),
+     METH_VARARGS | METH_KEYWORDS, "The columns as an Arrow C stream capsule (one record batch)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    {Py_sq_length, reinterpret_cast<void*>(length)},
+    {Py_tp_methods, methods},
+    {Py_tp_doc, const_cast<char*>("Result columns for Arrow consumers: pyarrow.table(c), polars.DataFrame(c), "
+                                  "DuckDB; len(c) rows.")},
+    {0, nullptr},
+};
+
+PyType_Spec definition = {"pelgar_join.Columns", sizeof(ColumnsObject), 0, Py_TPFLAGS_DEFAULT, slots};
+
+// Made on first use and kept, as the module's one type.
+PyTypeObject* columns_type = nullptr;
+
+PyTypeObject* the_type() {
+    if (!columns_type) columns_type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&definition)));
+    return columns_type;
+}
+
+}  // namespace
+
+PyObject* columns_object(ResultColumns columns) {
+    PyTypeObject* type = the_type();
+    auto shared = std::make_unique<std::shared_ptr<const ResultColumns>>(
+        std::make_shared<const ResultColumns>(std::move(columns)));
+    PyObject* self = checked(reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc))(type, 0));
+    reinterpret_cast<ColumnsObject*>(self)->columns = shared.release();
+    return self;
+}
+
+}  // namespace pelgar::join_python

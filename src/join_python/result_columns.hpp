@@ -1,0 +1,55 @@
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "join/self_join.hpp"
+#include "join_python/arrow_export.hpp"
+#include "matching/match.hpp"
+
+// Results as three columns built natively, for Arrow consumers: no Python object per row.
+namespace pelgar::join_python {
+
+// Rows of (first int64, second int64, score float64) under the given column names. A
+// nullable table may hold rows whose second and score are null.
+class ResultColumns {
+public:
+    ResultColumns(const char* first_name, const char* second_name, bool nullable)
+        : names_{first_name, second_name}, nullable_(nullable) {}
+
+    void reserve(std::size_t rows);
+    void add(std::int64_t first, std::int64_t second, double score);
+    // A row with only its first value; the table must be nullable.
+    void add_first_only(std::int64_t first);
+
+    std::size_t rows() const noexcept { return first_.size(); }
+    const char* name(std::size_t column) const noexcept { return column < 2 ? names_[column] : "score"; }
+    // The columns for export; `self` owns this object and is kept alive by what is exported.
+    static arrow::ExportTable export_table(const std::shared_ptr<const ResultColumns>& self);
+
+private:
+    void mark(bool present);
+
+    const char* names_[2];
+    bool nullable_;
+    std::vector<std::int64_t> first_, second_;
+    std::vector<double> score_;
+    std::vector<std::uint8_t> present_;  // validity bits of second and score, when nullable
+    std::int64_t null_count_ = 0;
+};
+
+// top_k's answers as (query, position, score) by query, then rank; keep_unmatched adds a
+// row with null position and score for each query that found nothing (a left join's rows).
+ResultColumns columns_of_matches(const std::vector<std::vector<matching::Match>>& answers, bool keep_unmatched);
+
+// self_join's pairs as (left, right, score), in their order.
+ResultColumns columns_of_pairs(const std::vector<join::Pair>& pairs);
+
+// A new pelgar_join.Columns object: len() and __arrow_c_stream__ over the columns. Its
+// type is made on first use and kept for the life of the process.
+PyObject* columns_object(ResultColumns columns);
+
+}  // namespace pelgar::join_python
