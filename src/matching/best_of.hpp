@@ -27,7 +27,9 @@ inline std::int64_t candidate_work(std::size_t bytes) { return static_cast<std::
 // candidates are scored never changes the result. One thread at a time.
 class BestOf {
 public:
-    explicit BestOf(std::u32string_view normalized_query) : scorer_(normalized_query), bound_(normalized_query) {}
+    // With the LaneCodes of prepared candidates, those can be offered in their codes.
+    explicit BestOf(std::u32string_view normalized_query, const measures::lanes::LaneCodes* codes = nullptr)
+        : scorer_(normalized_query, codes), bound_(normalized_query) {}
 
     void offer(std::size_t index, std::u32string_view normalized_candidate) {
         offer_bounded(index, normalized_candidate, [&] { return bound_.upper_bound(normalized_candidate); });
@@ -36,9 +38,30 @@ public:
     // The same with the candidate's bucket counts, made once for candidates that many
     // queries search; a candidate longer than CharBuckets::kMaxLength has none.
     void offer(std::size_t index, std::u32string_view normalized_candidate, const CharBuckets& candidate_buckets) {
+        offer(index, normalized_candidate, candidate_buckets, nullptr);
+    }
+
+    // The same, with the candidate's codes in the LaneCodes the search was made with (null
+    // when it has none).
+    void offer(std::size_t index, std::u32string_view normalized_candidate, const CharBuckets& candidate_buckets,
+               const std::uint8_t* codes) {
         if (normalized_candidate.size() > CharBuckets::kMaxLength) return offer(index, normalized_candidate);
-        offer_bounded(index, normalized_candidate,
-                      [&] { return bound_.upper_bound(normalized_candidate, candidate_buckets); });
+        offer_bounded(
+            index, normalized_candidate, [&] { return bound_.upper_bound(normalized_candidate, candidate_buckets); },
+            codes);
+    }
+
+    // Whether prepared candidates of m characters are best offered a run at a time.
+    bool takes_runs(std::size_t m) const { return scorer_.vector_bits(m) >= kBoundlessVectorBits; }
+
+    // Prepared candidates all of m characters (takes_runs(m)) with their own codes back to
+    // back in the LaneCodes the search was made with; indices[i] is the i-th one's index.
+    void offer_run(const std::size_t* indices, std::size_t count, std::size_t m, const std::uint8_t* codes) {
+        if (best_ && bound_.length_ceiling(m) < best_->score) {
+            skipped_ += count;
+            return;
+        }
+        scorer_.offer_coded(indices, count, m, codes, [this](std::size_t i, double score) { consider(i, score); });
     }
 
     // True when no candidate of m characters can reach the running best; then none further
@@ -58,7 +81,21 @@ public:
 
 private:
     template <class Bound>
-    void offer_bounded(std::size_t index, std::u32string_view normalized_candidate, Bound&& upper_bound) {
+    void offer_bounded(std::size_t index, std::u32string_view normalized_candidate, Bound&& upper_bound,
+                       const std::uint8_t* codes = nullptr) {
+        auto score = [&] {
+            scorer_.offer_coded(index, normalized_candidate, codes,
+                                [this](std::size_t i, double score) { consider(i, score); });
+        };
+        const std::size_t m = normalized_candidate.size();
+        if (scorer_.vector_bits(m) >= kBoundlessVectorBits) {
+            // Only the length's ceiling, which is cached, costs less than such a score.
+            if (best_ && bound_.length_ceiling(m) < best_->score) {
+                ++skipped_;
+                return;
+            }
+            return score();
+        }
         if (unchecked_ > 0) {
             --unchecked_;
         } else if (best_) {
@@ -75,7 +112,7 @@ private:
                 return;
             }
         }
-        scorer_.offer(index, normalized_candidate, [this](std::size_t i, double score) { consider(i, score); });
+        score();
     }
 
     void consider(std::size_t index, double score) {
@@ -83,7 +120,9 @@ private:
             best_ = Match{index, score};
     }
 
-    // A bound costs about a fifth of a score, so it pays when it prunes more than that.
+    // Scored in vectors this wide or wider, a short candidate costs less than its bound.
+    static constexpr std::size_t kBoundlessVectorBits = 256;
+    // Else a bound costs about a fifth of a score, so it pays when it prunes more than that.
     static constexpr std::uint32_t kWindow = 64;
     static constexpr std::uint32_t kWorthwhile = 12;
     static constexpr std::uint32_t kPause = 448;
