@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "matching/char_buckets.hpp"
 #include "matching/match.hpp"
@@ -73,11 +74,11 @@ public:
         scorer_.flush([this](std::size_t i, double score) { consider(i, score); });
         return best_;
     }
-    // True while the candidate at index may still turn out the best: it is the best so far,
-    // or its score is still to come.
-    bool contends(std::size_t index) const { return (best_ && best_->index == index) || scorer_.holds(index); }
     // Candidates passed over unscored so far.
     std::size_t skipped() const noexcept { return skipped_; }
+    // From now on, appends to `released` the index of each scored candidate as it stops
+    // contending: its score came in below the best, or a better one replaced it as the best.
+    void report_released(std::vector<std::size_t>* released) noexcept { released_ = released; }
 
 private:
     template <class Bound>
@@ -116,8 +117,12 @@ private:
     }
 
     void consider(std::size_t index, double score) {
-        if (!best_ || score > best_->score || (score == best_->score && index > best_->index))
+        if (!best_ || score > best_->score || (score == best_->score && index > best_->index)) {
+            if (best_ && released_) released_->push_back(best_->index);
             best_ = Match{index, score};
+        } else if (released_) {
+            released_->push_back(index);
+        }
     }
 
     // Scored in vectors this wide or wider, a short candidate costs less than its bound.
@@ -134,6 +139,7 @@ private:
     std::uint32_t window_checked_ = 0;
     std::uint32_t window_pruned_ = 0;
     std::uint32_t unchecked_ = 0;  // candidates still to score without the bound
+    std::vector<std::size_t>* released_ = nullptr;
 };
 
 }  // namespace pelgar::matching
