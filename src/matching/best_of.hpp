@@ -58,7 +58,7 @@ public:
     // Prepared candidates all of m characters (takes_runs(m)) with their own codes back to
     // back in the LaneCodes the search was made with; indices[i] is the i-th one's index.
     void offer_run(const std::size_t* indices, std::size_t count, std::size_t m, const std::uint8_t* codes) {
-        if (best_ && bound_.length_ceiling(m) < best_->score) {
+        if (bound_.length_ceiling(m) < best_score_) {
             skipped_ += count;
             return;
         }
@@ -67,11 +67,12 @@ public:
 
     // True when no candidate of m characters can reach the running best; then none further
     // from the query's length can either.
-    bool out_of_reach(std::size_t m) { return best_ && bound_.length_ceiling(m) < best_->score; }
+    bool out_of_reach(std::size_t m) { return bound_.length_ceiling(m) < best_score_; }
 
     // The best match of all candidates offered; scores still held back are taken in first.
     const std::optional<Match>& best() {
         scorer_.flush([this](std::size_t i, double score) { consider(i, score); });
+        if (best_score_ >= 0.0) best_ = Match{best_index_, best_score_};
         return best_;
     }
     // Candidates passed over unscored so far.
@@ -91,7 +92,7 @@ private:
         const std::size_t m = normalized_candidate.size();
         if (scorer_.vector_bits(m) >= kBoundlessVectorBits) {
             // Only the length's ceiling, which is cached, costs less than such a score.
-            if (best_ && bound_.length_ceiling(m) < best_->score) {
+            if (bound_.length_ceiling(m) < best_score_) {
                 ++skipped_;
                 return;
             }
@@ -99,9 +100,9 @@ private:
         }
         if (unchecked_ > 0) {
             --unchecked_;
-        } else if (best_) {
+        } else if (best_score_ >= 0.0) {
             const bool pruned =
-                bound_.length_ceiling(normalized_candidate.size()) < best_->score || upper_bound() < best_->score;
+                bound_.length_ceiling(normalized_candidate.size()) < best_score_ || upper_bound() < best_score_;
             window_pruned_ += pruned;
             if (++window_checked_ == kWindow) {
                 if (window_pruned_ < kWorthwhile) unchecked_ = kPause;
@@ -117,9 +118,10 @@ private:
     }
 
     void consider(std::size_t index, double score) {
-        if (!best_ || score > best_->score || (score == best_->score && index > best_->index)) {
-            if (best_ && released_) released_->push_back(best_->index);
-            best_ = Match{index, score};
+        if (score > best_score_ || (score == best_score_ && index > best_index_)) {
+            if (released_ && best_score_ >= 0.0) released_->push_back(best_index_);
+            best_score_ = score;
+            best_index_ = index;
         } else if (released_) {
             released_->push_back(index);
         }
@@ -134,7 +136,11 @@ private:
 
     measures::GroupedScorer scorer_;
     ScoreBound bound_;
-    std::optional<Match> best_;
+    // The running best; scores are never negative, so -1 stands for none and nothing is
+    // pruned before the first score.
+    double best_score_ = -1.0;
+    std::size_t best_index_ = 0;
+    std::optional<Match> best_;  // the answer, made by best()
     std::size_t skipped_ = 0;
     std::uint32_t window_checked_ = 0;
     std::uint32_t window_pruned_ = 0;

@@ -78,8 +78,24 @@ struct Avx512Ops {
         else if constexpr (kBits == 32) return _mm512_maskz_mov_epi32(zero_lanes(a), ones());
         else return _mm512_maskz_mov_epi64(zero_lanes(a), ones());
     }
-    static V count_zero(V counter, V x) {
-        const auto where = zero_lanes(x);
+    static V count_zero(V counter, V x) { return add_where(counter, zero_lanes(x)); }
+    // One test does the AND.
+    static V count_zero_and(V counter, V a, V b) {
+        if constexpr (kBits == 8) return add_where(counter, _mm512_testn_epi8_mask(a, b));
+        else if constexpr (kBits == 16) return add_where(counter, _mm512_testn_epi16_mask(a, b));
+        else if constexpr (kBits == 32) return add_where(counter, _mm512_testn_epi32_mask(a, b));
+        else return add_where(counter, _mm512_testn_epi64_mask(a, b));
+    }
+    // Masked instructions keep the lowest bits only where `where` has any.
+    static V lowest_where(V x, V where) {
+        const V negated = sub(zero(), x);
+        if constexpr (kBits == 8) return _mm512_maskz_mov_epi8(_mm512_test_epi8_mask(where, where), _mm512_and_si512(x, negated));
+        else if constexpr (kBits == 16) return _mm512_maskz_mov_epi16(_mm512_test_epi16_mask(where, where), _mm512_and_si512(x, negated));
+        else if constexpr (kBits == 32) return _mm512_maskz_and_epi32(_mm512_test_epi32_mask(where, where), x, negated);
+        else return _mm512_maskz_and_epi64(_mm512_test_epi64_mask(where, where), x, negated);
+    }
+    template <class Mask>
+    static V add_where(V counter, Mask where) {
         if constexpr (kBits == 8) return _mm512_mask_add_epi8(counter, where, counter, splat(1));
         else if constexpr (kBits == 16) return _mm512_mask_add_epi16(counter, where, counter, splat(1));
         else if constexpr (kBits == 32) return _mm512_mask_add_epi32(counter, where, counter, splat(1));

@@ -18,7 +18,8 @@
 //   shift_left_1, shift_right_1 (only the lowest kBits - k bits of a value shifted k times
 //   need to stay exact), is_zero (all ones where a lane is 0), count_zero (+1 where x is 0),
 //   popcount; kTernary with ternary<truth table>(a, b, c) where one instruction does any
-//   function of three; equal_masks (a block's mask row of one code);
+//   function of three; equal_masks (a block's mask row of one code); and where masked
+//   instructions do them in fewer steps, lowest_where and count_zero_and (below);
 // and for Ops::kDoubles doubles to a vector D, with as many 32-bit integers to a vector I:
 //   ints (lane values as integers), isplat, iadd, imax, index (row * stride + column),
 //   to_doubles, gather (a table's values at the indices), dsplat, dadd, dsub, dmul, ddiv,
@@ -75,6 +76,24 @@ V and3(V a, V b, V c) {
 template <class Ops, class V = typename Ops::V>
 V lowest(V x) {
     return Ops::bit_and(x, Ops::sub(Ops::zero(), x));
+}
+// The lowest set bit of x in the lanes where `where` is not zero, 0 in the others.
+template <class Ops, class V = typename Ops::V>
+V lowest_where(V x, V where) {
+    if constexpr (requires { Ops::lowest_where(x, where); }) return Ops::lowest_where(x, where);
+    else return Ops::and_not(Ops::is_zero(where), lowest<Ops>(x));
+}
+// counter + 1 in the lanes where a & b is zero.
+template <class Ops, class V = typename Ops::V>
+V count_zero_and(V counter, V a, V b) {
+    if constexpr (requires { Ops::count_zero_and(counter, a, b); }) return Ops::count_zero_and(counter, a, b);
+    else return Ops::count_zero(counter, Ops::bit_and(a, b));
+}
+// (a << 1) | (b & c)
+template <class Ops, class V = typename Ops::V>
+V shifted_or_and(V a, V b, V c) {
+    if constexpr (Ops::kTernary) return Ops::template ternary<0xF8>(Ops::shift_left_1(a), b, c);
+    else return Ops::bit_or(Ops::shift_left_1(a), Ops::bit_and(b, c));
 }
 
 // Per lane, what the score is made from.
@@ -136,15 +155,15 @@ void count_lanes(const LaneQuery& query, const std::uint8_t (*eq)[kRowBytes], co
         const V first_fit = lowest<Ops>(and_and_not<Ops>(eq_j, window, flagged));
         flagged = Ops::bit_or(flagged, first_fit);
         firsts[j] = first_fit;
-        window = Ops::bit_or(Ops::shift_left_1(window), Ops::bit_and(growing, one));
+        window = shifted_or_and<Ops>(window, growing, one);
         growing = Ops::shift_right_1(growing);
 
         // Trigrams of the query against those of the candidate, two positions up: bit k + 2
         // set where the candidate's trigram at k is the query's trigram ending at j.
-        const V trigram = and3<Ops>(after_2, after_1, eq_j);
         if constexpr (kDistinctTrigrams) {
-            untrigrammed = Ops::count_zero(untrigrammed, trigram);
+            untrigrammed = count_zero_and<Ops>(untrigrammed, Ops::bit_and(after_2, after_1), eq_j);
         } else {
+            const V trigram = and3<Ops>(after_2, after_1, eq_j);
             taken = Ops::bit_or(taken, lowest<Ops>(Ops::and_not(taken, trigram)));
         }
         after_2 = Ops::shift_left_1(after_1);
@@ -156,9 +175,9 @@ void count_lanes(const LaneQuery& query, const std::uint8_t (*eq)[kRowBytes], co
     V remaining = flagged;
     V empty = Ops::zero();
     for (std::size_t j = 0; j < n; ++j) {
-        const V position = Ops::and_not(Ops::is_zero(firsts[j]), lowest<Ops>(remaining));
+        const V position = lowest_where<Ops>(remaining, firsts[j]);
         remaining = Ops::bit_xor(remaining, position);
-        empty = Ops::count_zero(empty, Ops::bit_and(eq_at(j), position));
+        empty = count_zero_and<Ops>(empty, eq_at(j), position);
     }
 
     V diagonal = Ops::zero();
