@@ -1,13 +1,13 @@
 // The grouped kernel's cost per pair, for each build this processor runs and each lane
 // width: one query against full blocks of near-duplicates of it (one or two characters
-// substituted), all of the width's longest length and of a typical one, timed in turns.
+// substituted), all of the width's longest length and of a typical one, timed in turns, in
+// processor time of the thread.
 // Usage: lane_cost [milliseconds per measurement [build [length]]]; prints one JSON object
 // per line; a build or a length narrows the run to it.
 #include <chrono>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -44,11 +44,13 @@ std::u32string substituted(std::u32string text, std::mt19937_64& rng) {
     return text;
 }
 
-// Nanoseconds per pair of one build's kernel of one width, blocks re-scored for about
-// `budget`. The candidates come written in codes, as a batch's do.
+// Nanoseconds per pair of one build's kernel of one width, over about `budget`: blocks of
+// candidates stored in codes at their own stride, scored where they lie, as a batch does.
 double ns_per_pair(const measures::ShortQuery& query, const measures::lanes::LaneKernels& kernels, std::size_t width,
-                   const std::vector<std::vector<std::uint8_t>>& candidates, Clock::duration budget) {
-    measures::CandidateGroup group(query.lane_query(), width, kernels.by_width[width]);
+                   std::size_t length, const std::vector<std::uint8_t>& codes, Clock::duration budget) {
+    const measures::CandidateGroup group(query.lane_query(), width, kernels.by_width[width]);
+    const std::size_t block_bytes = group.capacity() * measures::lanes::stride_for(length);
+    const std::size_t blocks = codes.size() / block_bytes;
     double scores[measures::CandidateGroup::kMaxLanes];
     double sink = 0.0;
     long pairs = 0;
@@ -57,12 +59,8 @@ double ns_per_pair(const measures::ShortQuery& query, const measures::lanes::Lan
     Clock::time_point now = start;
     while (now - start < budget) {
         for (int round = 0; round < 64; ++round) {
-            for (std::size_t i = 0; i < group.capacity(); ++i) {
-                const std::vector<std::uint8_t>& candidate = candidates[next];
-                next = next + 1 == candidates.size() ? 0 : next + 1;
-                std::memcpy(group.add(candidate.size()), candidate.data(), candidate.size());
-            }
-            group.score_into(scores);
+            group.score_codes(codes.data() + next * block_bytes, length, scores);
+            next = next + 1 == blocks ? 0 : next + 1;
             sink += scores[0];
             pairs += static_cast<long>(group.capacity());
         }
@@ -87,18 +85,19 @@ int main(int argc, char** argv) {
         const std::u32string name = name_of_length(length, rng);
         const std::u32string query = substituted(name, rng);
         const measures::ShortQuery prepared(query, measures::ShortQuery::Use::kManyCandidates);
-        std::vector<std::vector<std::uint8_t>> candidates;
-        for (int i = 0; i < 1024; ++i) {
+        // 512 candidates written as the query's rows, each padded to its stride.
+        const std::size_t stride = measures::lanes::stride_for(length);
+        std::vector<std::uint8_t> codes(512 * stride, 0);
+        for (std::size_t i = 0; i < 512; ++i) {
             const std::u32string candidate = substituted(name, rng);
-            std::vector<std::uint8_t>& codes = candidates.emplace_back(candidate.size());
-            for (std::size_t k = 0; k < candidate.size(); ++k) codes[k] = prepared.row_of(candidate[k]);
+            for (std::size_t k = 0; k < candidate.size(); ++k) codes[i * stride + k] = prepared.row_of(candidate[k]);
         }
         const std::size_t width = measures::lanes::width_for(length, length);
         // Three turns over the builds; the fastest of each counts.
         std::vector<double> best(builds.size(), 1e300);
         for (int turn = 0; turn < 3; ++turn)
             for (std::size_t b = 0; b < builds.size(); ++b)
-                best[b] = std::min(best[b], ns_per_pair(prepared, builds[b], width, candidates, budget));
+                best[b] = std::min(best[b], ns_per_pair(prepared, builds[b], width, length, codes, budget));
         for (std::size_t b = 0; b < builds.size(); ++b)
             std::printf("{\"build\": \"%s\", \"width\": %zu, \"length\": %zu, \"ns_per_pair\": %.3f}\n", builds[b].name,
                         measures::lanes::kWidthBits[width], length, best[b]);

@@ -5,7 +5,8 @@
 // The short candidates also go through the grouped pass of every instruction set this
 // processor runs in every lane width that holds them (lengths cluster at each width's
 // edges), in groups of every fill, each group reused across many candidates; and through
-// the grouped scorer, as written per query and as written once in codes of their own.
+// the grouped scorer, as written per query and as written once in codes of their own, one
+// by one and in runs of one length scored a whole block at a time where they lie.
 // Usage: weighted_scorer_soak [queries] [seed]; exits non-zero on the first difference.
 #include <bit>
 #include <cstdio>
@@ -127,6 +128,63 @@ bool grouped_scorer_agrees(const std::u32string& query, const std::vector<std::u
     return true;
 }
 
+// Runs of candidates all of one length through the grouped scorer's run path, in codes of
+// their own at their stride: whole blocks scored where they lie, the rest held in the group.
+bool run_agrees(Generator& gen, const std::u32string& query, std::u32string_view alphabet,
+                const std::vector<measures::lanes::LaneKernels>& kernels) {
+    if (!measures::ShortQuery::fits(query.size())) return true;
+    const std::size_t length = 1 + gen.below(measures::ShortQuery::kMaxLength);
+    const std::size_t count = gen.below(3 * measures::CandidateGroup::kMaxLanes);
+    std::vector<std::u32string> candidates;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::u32string c = gen.below(2) == 0 ? gen.variant(query, alphabet) : gen.word(alphabet, length);
+        c.resize(length, alphabet[0]);
+        candidates.push_back(c);
+    }
+    measures::lanes::LaneCodes codes;
+    for (const auto& c : candidates) codes.count(c);
+    codes.assign();
+    const std::size_t stride = measures::lanes::stride_for(length);
+    std::vector<std::uint8_t> written(count * stride);
+    std::vector<std::size_t> tags(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!codes.encode(candidates[i], written.data() + i * stride)) return true;  // more characters than codes
+        tags[i] = 1000 + i;
+    }
+    measures::GroupedScorer grouped(query, &codes);
+    std::vector<double> got(count, -1.0);
+    auto take = [&](std::size_t tag, double score) { got[tag - 1000] = score; };
+    // A few runs, as the batch offers them between its checks.
+    for (std::size_t from = 0; from < count;) {
+        const std::size_t run = std::min(count - from, 1 + gen.below(2 * measures::CandidateGroup::kMaxLanes));
+        grouped.offer_coded(tags.data() + from, run, length, written.data() + from * stride, take);
+        from += run;
+    }
+    grouped.flush(take);
+    std::vector<double> wanted(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        wanted[i] = reference::reference_weighted(query, candidates[i]);
+        if (!same_bits(got[i], wanted[i], query, candidates[i], "run of one length")) return false;
+    }
+    // Whole blocks in place through every build, where the query takes the candidates' width.
+    const std::size_t width = measures::lanes::width_for(query.size(), length);
+    if (measures::lanes::kWidthBits[width] != stride) return true;
+    const measures::ShortQuery short_query(query, measures::ShortQuery::Use::kManyCandidates);
+    std::vector<std::uint8_t> rows(count * stride, 0);
+    for (std::size_t i = 0; i < count; ++i)
+        for (std::size_t k = 0; k < length; ++k) rows[i * stride + k] = short_query.row_of(candidates[i][k]);
+    for (const auto& kernel : kernels) {
+        const measures::CandidateGroup group(short_query.lane_query(), width, kernel.by_width[width]);
+        double scores[measures::CandidateGroup::kMaxLanes];
+        for (std::size_t from = 0; from + group.capacity() <= count; from += group.capacity()) {
+            group.score_codes(rows.data() + from * stride, length, scores);
+            for (std::size_t k = 0; k < group.capacity(); ++k)
+                if (!same_bits(scores[k], wanted[from + k], query, candidates[from + k], kernel.name)) return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,6 +222,7 @@ int main(int argc, char** argv) {
             ++pairs;
         }
         if (!grouped_scorer_agrees(query, all, all_wanted)) return 1;
+        if (gen.below(4) == 0 && !run_agrees(gen, query, alphabet, kernels)) return 1;
         const measures::ShortQuery* short_query = scorer.short_query();
         if (!short_query) continue;
         for (std::size_t width = 0; width < measures::lanes::kWidthCount; ++width) {

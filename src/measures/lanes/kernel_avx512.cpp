@@ -138,6 +138,15 @@ struct Avx512Ops {
     }
     static D to_doubles(I a) { return _mm512_cvtepi32_pd(a); }
     static D gather(const double* table, I at) { return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, at, table, 8); }
+    // Entries 0 to 15 of a table, permuted out of two registers.
+    static D permuted(const double* table, I at) {
+        return _mm512_permutex2var_pd(_mm512_loadu_pd(table), _mm512_cvtepu32_epi64(at), _mm512_loadu_pd(table + 8));
+    }
+    // Entries 0 to 16: the last one where the index is 16.
+    static D permuted_17(const double* table, I at) {
+        const __mmask8 last = _mm256_cmpeq_epi32_mask(at, isplat(16));
+        return _mm512_mask_mov_pd(permuted(table, at), last, _mm512_set1_pd(table[16]));
+    }
     static D dsplat(double x) { return _mm512_set1_pd(x); }
     static D dadd(D a, D b) { return _mm512_add_pd(a, b); }
     static D dsub(D a, D b) { return _mm512_sub_pd(a, b); }

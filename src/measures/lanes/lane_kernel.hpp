@@ -199,48 +199,68 @@ void count_lanes(const LaneQuery& query, const std::uint8_t (*eq)[kRowBytes], co
         Ops::store(out.common + first, Ops::popcount(taken));
 }
 
+// Entries of a table at lane values up to 15, or up to kMaxSmall where an instruction set
+// permutes them out of registers; else gathered.
+template <class Ops>
+typename Ops::D small_entries(const double* table, typename Ops::I at) {
+    if constexpr (requires { Ops::permuted(table, at); }) return Ops::permuted(table, at);
+    else return Ops::gather(table, at);
+}
+template <class Ops, std::size_t kMaxIndex>
+typename Ops::D row_entries(const double* row, typename Ops::I at) {
+    if constexpr (kMaxIndex <= 16 && requires { Ops::permuted_17(row, at); }) return Ops::permuted_17(row, at);
+    else return Ops::gather(row, at);
+}
+
 // The combined score of each lane from its counts: the quotients looked up in the tables
-// that the one-pair pass reads, and the rest in its double operations in its order.
+// that the one-pair pass reads, and the rest in its double operations in its order. In a
+// block of one length, each quotient but u comes from one row of its table.
 template <class Ops>
 void scores_of_counts(const LaneQuery& query, const LaneBlock& block, const BlockCounts<Ops::kBits>& counts,
                       double* scores) {
     using I = typename Ops::I;
     using D = typename Ops::D;
     using Q = ScoreQuotients;
+    constexpr std::size_t kMaxCount = Ops::kBits;  // no count exceeds the lane's width
     const Q& q = *query.quotients;
     const std::size_t n = query.length;
+    const std::size_t common = block.common_length;
     const I n_ints = Ops::isplat(static_cast<int>(n));
     const D zero = Ops::dsplat(0.0);
     const D one = Ops::dsplat(1.0);
     const D three = Ops::dsplat(3.0);
+    // Short candidates look up a Dice row in range, and their value is not taken.
+    const std::size_t dice_row = n + common >= 4 ? n + common - 4 : 0;
     for (std::size_t c = 0; c < BlockCounts<Ops::kBits>::kLanes; c += Ops::kDoubles) {
-        const I m = block.common_length != 0 ? Ops::isplat(static_cast<int>(block.common_length))
-                                             : Ops::ints(block.lengths + c);
+        const I m = common != 0 ? Ops::isplat(static_cast<int>(common)) : Ops::ints(block.lengths + c);
         const I matches = Ops::ints(counts.matches + c);
+        const I distance = Ops::ints(counts.distance + c);
+        const I trigrams = Ops::ints(counts.common + c);
 
-        const D edit = Ops::gather(&q.edit[0][0], Ops::index(Ops::imax(n_ints, m), Q::kLengths, Ops::ints(counts.distance + c)));
+        D edit, r2, dice;
+        if (common != 0) {
+            edit = row_entries<Ops, kMaxCount>(q.edit[n > common ? n : common], distance);
+            r2 = row_entries<Ops, kMaxCount>(q.ratio[common], matches);
+            dice = row_entries<Ops, kMaxCount>(q.dice[dice_row], trigrams);
+        } else {
+            edit = Ops::gather(&q.edit[0][0], Ops::index(Ops::imax(n_ints, m), Q::kLengths, distance));
+            r2 = Ops::gather(&q.ratio[0][0], Ops::index(m, Q::kLengths, matches));
+            const I sum = Ops::imax(Ops::iadd(m, Ops::isplat(static_cast<int>(n) - 4)), Ops::isplat(0));
+            dice = Ops::gather(&q.dice[0][0], Ops::index(sum, Q::kCommon, trigrams));
+        }
 
         // Jaro-Winkler from u = (M - X/2) / M, r1 = M / n and r2 = M / m; 0 without matches.
         const D u = Ops::gather(&q.transposition[0][0], Ops::index(matches, Q::kLengths, Ops::ints(counts.mismatched + c)));
-        const D r1 = Ops::gather(q.ratio[n], matches);
-        const D r2 = Ops::gather(&q.ratio[0][0], Ops::index(m, Q::kLengths, matches));
+        const D r1 = row_entries<Ops, kMaxCount>(q.ratio[n], matches);
         const D s = Ops::dadd(r2, r1);
         const D jaro = Ops::ddiv(Ops::dadd(u, s), three);
-        const D boost = Ops::gather(kBoostByDiagonal, Ops::ints(counts.diagonal + c));
+        const D boost = small_entries<Ops>(kBoostByDiagonal, Ops::ints(counts.diagonal + c));
         const D boosted = Ops::dadd(Ops::dmul(Ops::dsub(one, jaro), boost), jaro);
         const D jaro_winkler = Ops::dselect(Ops::dequal(Ops::to_doubles(matches), zero), zero, boosted);
 
         // Trigrams: the Dice coefficient where both texts have some, else 1 or 0.
         const auto short_candidate = Ops::dless(Ops::to_doubles(m), three);
-        D trigram;
-        if (n >= 3) {
-            // Short candidates look up a row in range, and their value is not taken.
-            const I sum = Ops::imax(Ops::iadd(m, Ops::isplat(static_cast<int>(n) - 4)), Ops::isplat(0));
-            const D dice = Ops::gather(&q.dice[0][0], Ops::index(sum, Q::kCommon, Ops::ints(counts.common + c)));
-            trigram = Ops::dselect(short_candidate, zero, dice);
-        } else {
-            trigram = Ops::dselect(short_candidate, one, zero);
-        }
+        const D trigram = n >= 3 ? Ops::dselect(short_candidate, zero, dice) : Ops::dselect(short_candidate, one, zero);
 
         // The trigram term goes on last.
         D sum = Ops::dmul(jaro_winkler, Ops::dsplat(weights::kJaroWinkler));
