@@ -6,6 +6,7 @@
 #include "common/stop.hpp"
 #include "matching/best_of.hpp"
 #include "matching/char_buckets.hpp"
+#include "measures/lanes/block_masks.hpp"
 #include "measures/lanes/lane_width.hpp"
 #include "worker_pool/parallel_map.hpp"
 
@@ -20,6 +21,9 @@ namespace {
 // their candidates. Shared read-only by the workers.
 struct ByLength {
     static constexpr std::size_t kNoCodes = ~std::size_t{0};
+    // The mask rows of the blocks come to about as much again as the texts; past this they
+    // are made per query instead.
+    static constexpr std::size_t kMaskBudgetBytes = std::size_t{64} << 20;
 
     CodePointTexts texts;
     std::vector<std::size_t> positions;      // each text's position in the input
@@ -28,12 +32,39 @@ struct ByLength {
     measures::lanes::LaneCodes codes;
     std::vector<std::uint8_t> code_bytes;    // each text's own codes, a length's back to back
     std::vector<std::size_t> code_starts;    // each text's codes in code_bytes, or kNoCodes
+    // Mask rows of the full blocks of each stretch of texts of one length with codes,
+    // counted from the stretch's first; masks_from[i]: the number of the block that text i
+    // starts, or kNoCodes.
+    measures::lanes::PreparedMasks masks{kMaskBudgetBytes};
+    std::vector<std::size_t> masks_from;
+    std::size_t mask_blocks = 0;
 
     std::size_t lengths() const { return length_starts.size() - 1; }
     const std::uint8_t* codes_of(std::size_t i) const {
         return code_starts[i] == kNoCodes ? nullptr : code_bytes.data() + code_starts[i];
     }
 };
+
+// Makes the mask rows of the full blocks of each stretch of texts with codes.
+void make_block_masks(ByLength& ordered) {
+    ordered.masks_from.assign(ordered.texts.size(), ByLength::kNoCodes);
+    StopPoll poll;
+    for (std::size_t m = 1; m < ordered.lengths() && m <= measures::ShortQuery::kMaxLength; ++m) {
+        const std::size_t capacity = measures::lanes::kBlockBits / measures::lanes::stride_for(m);
+        const std::size_t end = ordered.length_starts[m + 1];
+        for (std::size_t i = ordered.length_starts[m]; i < end;) {
+            std::size_t stretch = 0;
+            while (i + stretch < end && ordered.codes_of(i + stretch)) ++stretch;
+            for (std::size_t block = 0; block + capacity <= stretch; block += capacity) {
+                poll(static_cast<std::int64_t>(capacity) * candidate_work(m));
+                if (!ordered.masks.add(ordered.codes_of(i + block))) return ordered.masks.finish();
+                ordered.masks_from[i + block] = ordered.mask_blocks++;
+            }
+            i += stretch + (stretch == 0);
+        }
+    }
+    ordered.masks.finish();
+}
 
 // Writes the short texts in codes of their own, counted over them all.
 void encode_short_texts(ByLength& ordered) {
@@ -81,6 +112,7 @@ ByLength by_length(const CodePointTexts& texts) {
         ordered.buckets.emplace_back(text.size() <= CharBuckets::kMaxLength ? text : std::u32string_view());
     }
     encode_short_texts(ordered);
+    make_block_masks(ordered);
     return ordered;
 }
 
@@ -111,7 +143,15 @@ std::optional<Match> best_of_prepared(std::u32string_view query, const ByLength&
                 continue;
             }
             poll(static_cast<std::int64_t>(run) * candidate_work(m));
-            search.offer_run(&candidates.positions[i], run, m, candidates.codes_of(i));
+            // A run starts a block of its stretch; its blocks' masks follow in order.
+            const std::size_t first_mask = candidates.masks_from[i];
+            if (first_mask == ByLength::kNoCodes) {
+                search.offer_run(&candidates.positions[i], run, m, candidates.codes_of(i));
+            } else {
+                const std::size_t blocks = run / (measures::lanes::kBlockBits / measures::lanes::stride_for(m));
+                search.offer_run(&candidates.positions[i], run, m, candidates.codes_of(i),
+                                 candidates.masks.block(first_mask), std::min(blocks, candidates.mask_blocks - first_mask));
+            }
             i += run;
         }
     };

@@ -56,13 +56,16 @@ public:
     bool takes_runs(std::size_t m) const { return scorer_.vector_bits(m) >= kBoundlessVectorBits; }
 
     // Prepared candidates all of m characters (takes_runs(m)) with their own codes back to
-    // back in the LaneCodes the search was made with; indices[i] is the i-th one's index.
-    void offer_run(const std::size_t* indices, std::size_t count, std::size_t m, const std::uint8_t* codes) {
+    // back in the LaneCodes the search was made with, and the masks made for the first
+    // mask_blocks of their blocks; indices[i] is the i-th one's index.
+    void offer_run(const std::size_t* indices, std::size_t count, std::size_t m, const std::uint8_t* codes,
+                   const measures::lanes::BlockMasks* masks = nullptr, std::size_t mask_blocks = 0) {
         if (bound_.length_ceiling(m) < best_score_) {
             skipped_ += count;
             return;
         }
-        scorer_.offer_coded(indices, count, m, codes, [this](std::size_t i, double score) { consider(i, score); });
+        scorer_.offer_coded(indices, count, m, codes, masks, mask_blocks,
+                            [this](std::size_t i, double score) { consider(i, score); });
     }
 
     // True when no candidate of m characters can reach the running best; then none further

@@ -58,19 +58,20 @@ public:
 
     // Candidates all of one length, which vector_bits() must allow, with their own codes in
     // the scorer's LaneCodes back to back; tags[i] is the tag of the i-th. Whole blocks are
-    // scored where they lie when the query takes the candidates' own width, the rest joins
-    // the group.
+    // scored where they lie when the query takes the candidates' own width, the first
+    // `mask_blocks` of them with the masks made for them in advance (masks[k] for the k-th);
+    // the rest joins the group.
     template <class Sink>
     void offer_coded(const std::size_t* tags, std::size_t count, std::size_t length, const std::uint8_t* codes,
-                     Sink&& sink) {
+                     const lanes::BlockMasks* masks, std::size_t mask_blocks, Sink&& sink) {
         Lanes& lanes = lanes_for(coded_, *scorer_.short_query(), length, coded_rows_);
         const std::size_t stride = lanes::stride_for(length);
         std::size_t i = 0;
         if (lanes.group.width_bits() == stride) {
             const std::size_t capacity = lanes.group.capacity();
             double scores[CandidateGroup::kMaxLanes];
-            for (; count - i >= capacity; i += capacity) {
-                lanes.group.score_codes(codes + i * stride, length, scores);
+            for (std::size_t block = 0; count - i >= capacity; i += capacity, ++block) {
+                lanes.group.score_codes(codes + i * stride, length, scores, block < mask_blocks ? masks + block : nullptr);
                 for (std::size_t k = 0; k < capacity; ++k) sink(tags[i + k], scores[k]);
             }
         }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "measures/grouped_scorer.hpp"
+#include "measures/lanes/block_masks.hpp"
 #include "measures/lanes/candidate_group.hpp"
 #include "measures/weighted_score.hpp"
 #include "reference_measures.hpp"
@@ -154,10 +155,18 @@ bool run_agrees(Generator& gen, const std::u32string& query, std::u32string_view
     measures::GroupedScorer grouped(query, &codes);
     std::vector<double> got(count, -1.0);
     auto take = [&](std::size_t tag, double score) { got[tag - 1000] = score; };
-    // A few runs, as the batch offers them between its checks.
+    // A few runs, as the batch offers them between its checks, half of them with their
+    // blocks' masks made in advance.
+    const std::size_t capacity = measures::lanes::kBlockBits / stride;
     for (std::size_t from = 0; from < count;) {
         const std::size_t run = std::min(count - from, 1 + gen.below(2 * measures::CandidateGroup::kMaxLanes));
-        grouped.offer_coded(tags.data() + from, run, length, written.data() + from * stride, take);
+        measures::lanes::PreparedMasks masks(gen.below(2) == 0 ? 0 : std::size_t{1} << 20);
+        std::size_t mask_blocks = 0;
+        while ((mask_blocks + 1) * capacity <= run && masks.add(written.data() + (from + mask_blocks * capacity) * stride))
+            ++mask_blocks;
+        masks.finish();
+        grouped.offer_coded(tags.data() + from, run, length, written.data() + from * stride,
+                            mask_blocks ? masks.block(0) : nullptr, mask_blocks, take);
         from += run;
     }
     grouped.flush(take);

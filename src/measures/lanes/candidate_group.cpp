@@ -13,7 +13,7 @@ void CandidateGroup::score_into(double* scores) {
     const std::size_t lanes = capacity();
     std::memset(codes_ + size_ * lanes::kWidthBits[width_], 0, (lanes - size_) * lanes::kWidthBits[width_]);
     std::fill(lengths_ + size_, lengths_ + lanes, std::uint8_t{1});
-    kernel_(query_, {codes_, lengths_, common_length_}, scores);
+    kernel_(query_, {codes_, lengths_, common_length_, nullptr}, scores);
     size_ = 0;
 }
 

@@ -53,9 +53,11 @@ public:
     void score_into(double* scores);
 
     // The scores of a full block of candidates all of `length` characters whose codes lie
-    // back to back at this width's stride, read where they are; the group is untouched.
-    void score_codes(const std::uint8_t* codes, std::size_t length, double* scores) const {
-        kernel_(query_, {codes, nullptr, length}, scores);
+    // back to back at this width's stride, read where they are, with the block's mask rows
+    // if made in advance; the group is untouched.
+    void score_codes(const std::uint8_t* codes, std::size_t length, double* scores,
+                     const lanes::BlockMasks* masks = nullptr) const {
+        kernel_(query_, {codes, nullptr, length, masks}, scores);
     }
 
 private:

@@ -119,7 +119,7 @@ struct BlockWindows {
 // The pass over the Ops::kLanes lanes from `first` on; eq[r] is the block's mask row of the
 // query's row r.
 template <class Ops, bool kDistinctTrigrams>
-void count_lanes(const LaneQuery& query, const std::uint8_t (*eq)[kRowBytes], const BlockWindows<Ops::kBits>& windows,
+void count_lanes(const LaneQuery& query, const std::uint8_t* const* eq, const BlockWindows<Ops::kBits>& windows,
                  std::size_t first, BlockCounts<Ops::kBits>& out) {
     using V = typename Ops::V;
     const std::size_t n = query.length;
@@ -275,8 +275,17 @@ void merged_pass_block(const LaneQuery& query, const LaneBlock& block, double* s
     constexpr std::size_t kLanes = kBlockBits / Ops::kBits;
     using Word = LaneWord<Ops::kBits>;
 
-    alignas(64) std::uint8_t eq[kMaxLength + 1][kRowBytes];
-    for (std::size_t r = 1; r <= query.distinct; ++r) Ops::equal_masks(block.codes, query.codes[r], eq[r]);
+    // The mask row of each of the query's rows: made in advance, or from the codes here.
+    alignas(64) std::uint8_t made[kMaxLength + 1][kRowBytes];
+    const std::uint8_t* eq[kMaxLength + 1];
+    if (const BlockMasks* masks = block.masks) {
+        for (std::size_t r = 1; r <= query.distinct; ++r) eq[r] = masks->rows + kRowBytes * masks->slots[query.codes[r]];
+    } else {
+        for (std::size_t r = 1; r <= query.distinct; ++r) {
+            Ops::equal_masks(block.codes, query.codes[r], made[r]);
+            eq[r] = made[r];
+        }
+    }
 
     // Each lane's window from its length, the same for all when the block's lengths are.
     BlockWindows<Ops::kBits> windows;

@@ -52,6 +52,15 @@ struct LaneQuery {
     const ScoreQuotients* quotients;
 };
 
+// A block's mask rows made in advance, for a block that many queries score where it lies:
+// for each code, its row of kBlockCodes / 8 bytes (bit b set where code b of the block is
+// that code) at rows + slots[code] * (kBlockCodes / 8). Slot 0 is all zeros, for the codes
+// that no candidate of the block holds.
+struct BlockMasks {
+    const std::uint8_t* slots;  // 256 entries
+    const std::uint8_t* rows;
+};
+
 struct LaneBlock {
     // Lane c's characters at codes[c * width] on, then zeros up to the lane's width; lanes
     // without a candidate are all zeros.
@@ -60,6 +69,7 @@ struct LaneBlock {
     // has the same length, that length in common_length (else 0), and lengths may be null.
     const std::uint8_t* lengths;
     std::size_t common_length;
+    const BlockMasks* masks;  // or null, and the rows come from the codes
 };
 
 // Scores one block: scores[c] is the combined score of the query and lane c's candidate.
