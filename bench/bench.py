@@ -226,7 +226,8 @@ def cpu_facts():
         "cpu_family_model_stepping": "/".join(fields.get(k, "?") for k in ("cpu family", "model", "stepping")),
         "cpu_mhz": fields.get("cpu mhz"),
         "cpu_cache": fields.get("cache size"),
-        "cpu_vector_extensions": sorted(flags & {"sse4_2", "avx", "avx2", "avx512f", "avx512bw", "bmi2", "popcnt"}),
+        "cpu_vector_extensions": sorted(flags & {"sse4_2", "avx", "avx2", "avx512f", "avx512bw", "avx512vl", "bmi2",
+                                                 "popcnt"}),
     }
 
 
@@ -243,6 +244,20 @@ def compiler_of(path):
             end = data.find(b"\0", i)
             return data[i:end].decode("ascii", "replace")
     return None
+
+
+def lane_kernels_of(path, vector_extensions):
+    """The build of the grouped kernel that the module picks on this processor: AVX-512 when
+    the binary has it (the wheel can be built without it) and the processor runs it, else
+    AVX2, else SSE2."""
+    try:
+        with open(path, "rb") as f:
+            has_avx512 = b"pelgar lane kernels: avx512 built" in f.read()
+    except (OSError, TypeError):
+        return None
+    if has_avx512 and {"avx512f", "avx512bw", "avx512vl"} <= set(vector_extensions):
+        return "avx512"
+    return "avx2" if "avx2" in vector_extensions else "sse2"
 
 
 def running_processes():
@@ -266,6 +281,7 @@ def machine_facts(pelgar):
         "platform": platform.platform(),
         "python": f"{platform.python_implementation()} {platform.python_version()}",
         "compiler": compiler_of(getattr(pelgar, "__file__", None)),
+        "lane_kernels": lane_kernels_of(getattr(pelgar, "__file__", None), facts["cpu_vector_extensions"]),
         "load_average_start": list(os.getloadavg()) if hasattr(os, "getloadavg") else None,
         "running_processes_start": running_processes(),
         "date_utc": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M:%S"),
@@ -784,7 +800,8 @@ def main():
 
     m, v = report["machine"], report["versions"]
     print(f"\n{m['cpu_model']}, {m['usable_cpus']} of {m['logical_cpus']} CPUs usable, {m['python']}, "
-          f"{m['compiler'] or 'compiler unknown'}; load average {m['load_average_start'][0]:.2f} at start")
+          f"{m['compiler'] or 'compiler unknown'}, grouped kernel {m['lane_kernels']}; "
+          f"load average {m['load_average_start'][0]:.2f} at start")
     print("versions: " + ", ".join(f"{k} {val or 'missing'}" for k, val in v.items()))
     print(f"medians, ± half the min-max spread; mode {report['mode']}\n")
     print(table(res.rows))

@@ -158,6 +158,9 @@ struct Avx512Ops {
     static void dstore(double* to, D v) { _mm512_storeu_pd(to, v); }
 };
 
+// Tells a reader of the module's binary (the benchmarks) that this build is in it.
+[[gnu::used]] const char kBuiltMark[] = "pelgar lane kernels: avx512 built";
+
 }  // namespace
 
 LaneKernels avx512_lane_kernels() {
