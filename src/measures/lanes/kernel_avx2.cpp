@@ -125,19 +125,17 @@ struct Avx2Ops {
 
 }  // namespace
 
-LaneKernels avx2_lane_kernels() {
-    return {"avx2",
+constinit const LaneKernels kAvx2LaneKernels = {"avx2",
             256,
             {merged_pass_block<Avx2Ops<8>>, merged_pass_block<Avx2Ops<16>>, merged_pass_block<Avx2Ops<32>>,
              merged_pass_block<Avx2Ops<64>>}};
-}
 
 }  // namespace pelgar::measures::lanes
 
 #else
 
 namespace pelgar::measures::lanes {
-LaneKernels avx2_lane_kernels() { return {"avx2", 256, {}}; }
+constinit const LaneKernels kAvx2LaneKernels = {"avx2", 256, {}};
 }  // namespace pelgar::measures::lanes
 
 #endif

@@ -163,19 +163,17 @@ struct Avx512Ops {
 
 }  // namespace
 
-LaneKernels avx512_lane_kernels() {
-    return {"avx512",
+constinit const LaneKernels kAvx512LaneKernels = {"avx512",
             512,
             {merged_pass_block<Avx512Ops<8>>, merged_pass_block<Avx512Ops<16>>, merged_pass_block<Avx512Ops<32>>,
              merged_pass_block<Avx512Ops<64>>}};
-}
 
 }  // namespace pelgar::measures::lanes
 
 #else
 
 namespace pelgar::measures::lanes {
-LaneKernels avx512_lane_kernels() { return {"avx512", 512, {}}; }
+constinit const LaneKernels kAvx512LaneKernels = {"avx512", 512, {}};
 }  // namespace pelgar::measures::lanes
 
 #endif

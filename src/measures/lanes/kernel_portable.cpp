@@ -69,11 +69,9 @@ struct PortableOps {
 
 }  // namespace
 
-LaneKernels portable_lane_kernels() {
-    return {"portable",
+constinit const LaneKernels kPortableLaneKernels = {"portable",
             64,
             {merged_pass_block<PortableOps<8>>, merged_pass_block<PortableOps<16>>, merged_pass_block<PortableOps<32>>,
              merged_pass_block<PortableOps<64>>}};
-}
 
 }  // namespace pelgar::measures::lanes

@@ -115,19 +115,17 @@ struct Sse2Ops {
 
 }  // namespace
 
-LaneKernels sse2_lane_kernels() {
-    return {"sse2",
+constinit const LaneKernels kSse2LaneKernels = {"sse2",
             128,
             {merged_pass_block<Sse2Ops<8>>, merged_pass_block<Sse2Ops<16>>, merged_pass_block<Sse2Ops<32>>,
              merged_pass_block<Sse2Ops<64>>}};
-}
 
 }  // namespace pelgar::measures::lanes
 
 #else
 
 namespace pelgar::measures::lanes {
-LaneKernels sse2_lane_kernels() { return {"sse2", 128, {}}; }
+constinit const LaneKernels kSse2LaneKernels = {"sse2", 128, {}};
 }  // namespace pelgar::measures::lanes
 
 #endif

@@ -37,11 +37,10 @@ bool built(const LaneKernels& kernels) { return kernels.by_width[0] != nullptr; 
 }  // namespace
 
 std::vector<LaneKernels> runnable_lane_kernels() {
-    std::vector<LaneKernels> kernels{portable_lane_kernels()};
-    if (const LaneKernels sse2 = sse2_lane_kernels(); built(sse2)) kernels.push_back(sse2);
-    if (const LaneKernels avx2 = avx2_lane_kernels(); built(avx2) && processor_runs_avx2()) kernels.push_back(avx2);
-    if (const LaneKernels avx512 = avx512_lane_kernels(); built(avx512) && processor_runs_avx512())
-        kernels.push_back(avx512);
+    std::vector<LaneKernels> kernels{kPortableLaneKernels};
+    if (built(kSse2LaneKernels)) kernels.push_back(kSse2LaneKernels);
+    if (built(kAvx2LaneKernels) && processor_runs_avx2()) kernels.push_back(kAvx2LaneKernels);
+    if (built(kAvx512LaneKernels) && processor_runs_avx512()) kernels.push_back(kAvx512LaneKernels);
     return kernels;
 }
 

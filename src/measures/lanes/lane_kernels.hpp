@@ -7,11 +7,13 @@
 namespace pelgar::measures::lanes {
 
 // Each build of the merged pass, its kernels null where this build of the module lacks it.
-// Only the dispatch (and tests) call these; whether the processor can run one is its business.
-LaneKernels portable_lane_kernels();
-LaneKernels sse2_lane_kernels();
-LaneKernels avx2_lane_kernels();
-LaneKernels avx512_lane_kernels();
+// Data made when the module is loaded, with no code run: the files of the wider builds
+// hold nothing that a processor without their instructions may execute, and only the
+// dispatch calls their kernels, once it knows that the processor runs them.
+extern const LaneKernels kPortableLaneKernels;
+extern const LaneKernels kSse2LaneKernels;
+extern const LaneKernels kAvx2LaneKernels;
+extern const LaneKernels kAvx512LaneKernels;
 
 }  // namespace pelgar::measures::lanes
 
