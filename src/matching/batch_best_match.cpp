@@ -32,9 +32,11 @@ struct ByLength {
     measures::lanes::LaneCodes codes;
     std::vector<std::uint8_t> code_bytes;    // each text's own codes, a length's back to back
     std::vector<std::size_t> code_starts;    // each text's codes in code_bytes, or kNoCodes
-    // Mask rows of the full blocks of each stretch of texts of one length with codes,
-    // counted from the stretch's first; masks_from[i]: the number of the block that text i
-    // starts, or kNoCodes.
+    // For a text with codes, the end of its stretch: the texts of its length with codes that
+    // follow it without a break.
+    std::vector<std::size_t> stretch_ends;
+    // Mask rows of the full blocks of each stretch, counted from the stretch's first;
+    // masks_from[i]: the number of the block that text i starts, or kNoCodes.
     measures::lanes::PreparedMasks masks{kMaskBudgetBytes};
     std::vector<std::size_t> masks_from;
     std::size_t mask_blocks = 0;
@@ -45,9 +47,12 @@ struct ByLength {
     }
 };
 
-// Makes the mask rows of the full blocks of each stretch of texts with codes.
-void make_block_masks(ByLength& ordered) {
+// Finds the stretches of texts with codes, and makes the mask rows of their full blocks
+// while the budget lasts.
+void make_stretches(ByLength& ordered) {
+    ordered.stretch_ends.assign(ordered.texts.size(), 0);
     ordered.masks_from.assign(ordered.texts.size(), ByLength::kNoCodes);
+    bool masks_left = true;
     StopPoll poll;
     for (std::size_t m = 1; m < ordered.lengths() && m <= measures::ShortQuery::kMaxLength; ++m) {
         const std::size_t capacity = measures::lanes::kBlockBits / measures::lanes::stride_for(m);
@@ -55,10 +60,11 @@ void make_block_masks(ByLength& ordered) {
         for (std::size_t i = ordered.length_starts[m]; i < end;) {
             std::size_t stretch = 0;
             while (i + stretch < end && ordered.codes_of(i + stretch)) ++stretch;
-            for (std::size_t block = 0; block + capacity <= stretch; block += capacity) {
+            std::fill_n(ordered.stretch_ends.begin() + static_cast<std::ptrdiff_t>(i), stretch, i + stretch);
+            for (std::size_t block = 0; masks_left && block + capacity <= stretch; block += capacity) {
                 poll(static_cast<std::int64_t>(capacity) * candidate_work(m));
-                if (!ordered.masks.add(ordered.codes_of(i + block))) return ordered.masks.finish();
-                ordered.masks_from[i + block] = ordered.mask_blocks++;
+                masks_left = ordered.masks.add(ordered.codes_of(i + block));
+                if (masks_left) ordered.masks_from[i + block] = ordered.mask_blocks++;
             }
             i += stretch + (stretch == 0);
         }
@@ -112,7 +118,7 @@ ByLength by_length(const CodePointTexts& texts) {
         ordered.buckets.emplace_back(text.size() <= CharBuckets::kMaxLength ? text : std::u32string_view());
     }
     encode_short_texts(ordered);
-    make_block_masks(ordered);
+    make_stretches(ordered);
     return ordered;
 }
 
@@ -136,12 +142,11 @@ std::optional<Match> best_of_prepared(std::u32string_view query, const ByLength&
             return;
         }
         for (std::size_t i = candidates.length_starts[m]; i < end;) {
-            std::size_t run = 0;
-            while (i + run < end && run < kRun && candidates.codes_of(i + run)) ++run;
-            if (run == 0) {
+            if (!candidates.codes_of(i)) {
                 offer_one(i++);
                 continue;
             }
+            const std::size_t run = std::min(kRun, candidates.stretch_ends[i] - i);
             poll(static_cast<std::int64_t>(run) * candidate_work(m));
             // A run starts a block of its stretch; its blocks' masks follow in order.
             const std::size_t first_mask = candidates.masks_from[i];

@@ -64,8 +64,7 @@ public:
             skipped_ += count;
             return;
         }
-        scorer_.offer_coded(indices, count, m, codes, masks, mask_blocks,
-                            [this](std::size_t i, double score) { consider(i, score); });
+        scorer_.offer_coded(indices, count, m, codes, masks, mask_blocks, Consider{*this});
     }
 
     // True when no candidate of m characters can reach the running best; then none further
@@ -74,7 +73,7 @@ public:
 
     // The best match of all candidates offered; scores still held back are taken in first.
     const std::optional<Match>& best() {
-        scorer_.flush([this](std::size_t i, double score) { consider(i, score); });
+        scorer_.flush(Consider{*this});
         if (best_score_ >= 0.0) best_ = Match{best_index_, best_score_};
         return best_;
     }
@@ -89,8 +88,7 @@ private:
     void offer_bounded(std::size_t index, std::u32string_view normalized_candidate, Bound&& upper_bound,
                        const std::uint8_t* codes = nullptr) {
         auto score = [&] {
-            scorer_.offer_coded(index, normalized_candidate, codes,
-                                [this](std::size_t i, double score) { consider(i, score); });
+            scorer_.offer_coded(index, normalized_candidate, codes, Consider{*this});
         };
         const std::size_t m = normalized_candidate.size();
         if (scorer_.vector_bits(m) >= kBoundlessVectorBits) {
@@ -119,6 +117,19 @@ private:
         }
         score();
     }
+
+    // The sink of the scores: one at a time, or a block whose best is below the running best
+    // at once, when no one asks which candidates it releases.
+    struct Consider {
+        BestOf& search;
+        void operator()(std::size_t index, double score) const { search.consider(index, score); }
+        void block(const std::size_t* indices, const double* scores, std::size_t count) const {
+            double top = scores[0];
+            for (std::size_t i = 1; i < count; ++i) top = top < scores[i] ? scores[i] : top;
+            if (top < search.best_score_ && !search.released_) return;
+            for (std::size_t i = 0; i < count; ++i) search.consider(indices[i], scores[i]);
+        }
+    };
 
     void consider(std::size_t index, double score) {
         if (score > best_score_ || (score == best_score_ && index > best_index_)) {

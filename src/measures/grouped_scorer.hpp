@@ -14,8 +14,9 @@ namespace pelgar::measures {
 
 // weighted_score(query, candidate) for many candidates, short ones scored a block at a time
 // in one vectorised pass, each in the narrowest lanes that hold it and the query. Each
-// score reaches sink(tag, score), possibly only after later candidates were offered, and
-// in no set order; flush() delivers those still held back. Candidates may come as they
+// score reaches sink(tag, score), or a block's at once sink.block(tags, scores, count) where
+// the sink has that, possibly only after later candidates were offered, and in no set
+// order; flush() delivers those still held back. Candidates may come as they
 // are (offer) or, when the scorer was given the LaneCodes of a prepared candidate set,
 // written in its codes (offer_coded). One thread at a time; neither copied nor moved,
 // since the groups refer to the scorer.
@@ -72,7 +73,7 @@ public:
             double scores[CandidateGroup::kMaxLanes];
             for (std::size_t block = 0; count - i >= capacity; i += capacity, ++block) {
                 lanes.group.score_codes(codes + i * stride, length, scores, block < mask_blocks ? masks + block : nullptr);
-                for (std::size_t k = 0; k < capacity; ++k) sink(tags[i + k], scores[k]);
+                deliver_block(sink, tags + i, scores, capacity);
             }
         }
         for (; i < count; ++i) {
@@ -134,12 +135,21 @@ private:
         return *groups[width];
     }
 
+    // A sink that takes a whole block at once (sink.block(tags, scores, count)) gets it so.
+    template <class Sink>
+    static void deliver_block(Sink& sink, const std::size_t* tags, const double* scores, std::size_t count) {
+        if constexpr (requires { sink.block(tags, scores, count); })
+            sink.block(tags, scores, count);
+        else
+            for (std::size_t i = 0; i < count; ++i) sink(tags[i], scores[i]);
+    }
+
     template <class Sink>
     static void deliver(Lanes& lanes, Sink& sink) {
         const std::size_t count = lanes.group.size();
         double scores[CandidateGroup::kMaxLanes];
         lanes.group.score_into(scores);
-        for (std::size_t i = 0; i < count; ++i) sink(lanes.tags[i], scores[i]);
+        deliver_block(sink, lanes.tags, scores, count);
     }
 
     WeightedScorer scorer_;
