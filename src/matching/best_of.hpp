@@ -22,10 +22,12 @@ inline std::int64_t candidate_work(std::size_t bytes) { return static_cast<std::
 // running best replaced it in input order. Candidates may be offered in any order, and
 // their scores may arrive late (short ones are scored in groups). A candidate whose
 // upper bound is below the running best cannot win and is not scored; a candidate that
-// could tie is always scored. Where the bound keeps failing to prune (candidates as
-// alike as the best so far), checking it costs more than it saves, so after a window
-// that pruned little the next stretch of candidates is scored without it; which
-// candidates are scored never changes the result. One thread at a time.
+// could tie is always scored. A short candidate scored in vectors of 256 bits or more
+// costs less than its bound, so only the cached ceiling of its length is checked. For the
+// others, where the bound keeps failing to prune (candidates as alike as the best so far),
+// checking it costs more than it saves, so after a window that pruned little the next
+// stretch of candidates is scored without it. Which candidates are scored never changes
+// the result. One thread at a time.
 class BestOf {
 public:
     // With the LaneCodes of prepared candidates, those can be offered in their codes.

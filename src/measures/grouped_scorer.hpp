@@ -16,10 +16,10 @@ namespace pelgar::measures {
 // in one vectorised pass, each in the narrowest lanes that hold it and the query. Each
 // score reaches sink(tag, score), or a block's at once sink.block(tags, scores, count) where
 // the sink has that, possibly only after later candidates were offered, and in no set
-// order; flush() delivers those still held back. Candidates may come as they
-// are (offer) or, when the scorer was given the LaneCodes of a prepared candidate set,
-// written in its codes (offer_coded). One thread at a time; neither copied nor moved,
-// since the groups refer to the scorer.
+// order; flush() delivers those still held back. Candidates come as they are (offer) or,
+// when the scorer was given the LaneCodes of a prepared candidate set, written in its codes
+// (offer_coded). One thread at a time; neither copied nor moved, since the groups refer to
+// the scorer.
 class GroupedScorer {
 public:
     explicit GroupedScorer(std::u32string_view query, const lanes::LaneCodes* codes = nullptr)
