@@ -41,6 +41,8 @@ SIZES = {
         "pp_small_candidates": 10, "pp_length": 12, "pp_repeat": 5,
         "s_pairs": 20_000, "s_pair_repeat": 7, "s_search_candidates": 100_000, "s_search_repeat": 5,
         "s_batch_queries": 1000, "s_batch_near_queries": 200, "s_batch_candidates": 20_000, "s_batch_repeat": 3,
+        "l_batch_queries": 200, "l_batch_candidates": 20_000, "l_batch_repeat": 5,
+        "l_search_candidates": 100_000, "l_search_repeat": 5,
     },
     "quick": {
         "w1_pairs": 1000, "w1_passes": 2, "w1_repeat": 3,
@@ -53,6 +55,8 @@ SIZES = {
         "pp_small_candidates": 10, "pp_length": 12, "pp_repeat": 3,
         "s_pairs": 2000, "s_pair_repeat": 3, "s_search_candidates": 10_000, "s_search_repeat": 3,
         "s_batch_queries": 100, "s_batch_near_queries": 20, "s_batch_candidates": 2000, "s_batch_repeat": 3,
+        "l_batch_queries": 20, "l_batch_candidates": 2000, "l_batch_repeat": 3,
+        "l_search_candidates": 10_000, "l_search_repeat": 3,
     },
 }
 
@@ -62,7 +66,12 @@ TARGETS = {
     "pp_ascii_ns": 150.0, "pp_non_ascii_factor": 3.0, "W6": 0.55,
     # Against the peer's fastest single measure for the same job (S workloads).
     "S1": 0.9, "S2": 0.9, "S3": 0.9, "S4": 0.7, "S5": 1.0, "S6": 1.0, "S7": 0.5, "S8": 1.0,
+    # Scores at the machine's width: no-prune batches and near-duplicates (L workloads).
+    "L1": 0.4, "L2": 0.4, "L3": 0.6, "L4": 0.5, "L5": 0.5,
 }
+
+# The no-prune batches: (id, length of the names, accented letters).
+LANE_BATCHES = (("L1", 10, False), ("L2", 17, False), ("L3", 38, False), ("L4", 17, True))
 
 # Seeds of the data sets; the subprocesses rebuild the same data from them.
 SEED_CANDIDATES = 11
@@ -217,7 +226,8 @@ def cpu_facts():
         "cpu_family_model_stepping": "/".join(fields.get(k, "?") for k in ("cpu family", "model", "stepping")),
         "cpu_mhz": fields.get("cpu mhz"),
         "cpu_cache": fields.get("cache size"),
-        "cpu_vector_extensions": sorted(flags & {"sse4_2", "avx", "avx2", "avx512f", "avx512bw", "bmi2", "popcnt"}),
+        "cpu_vector_extensions": sorted(flags & {"sse4_2", "avx", "avx2", "avx512f", "avx512bw", "avx512vl", "bmi2",
+                                                 "popcnt"}),
     }
 
 
@@ -234,6 +244,20 @@ def compiler_of(path):
             end = data.find(b"\0", i)
             return data[i:end].decode("ascii", "replace")
     return None
+
+
+def lane_kernels_of(path, vector_extensions):
+    """The build of the grouped kernel that the module picks on this processor: AVX-512 when
+    the binary has it (the wheel can be built without it) and the processor runs it, else
+    AVX2, else SSE2."""
+    try:
+        with open(path, "rb") as f:
+            has_avx512 = b"pelgar lane kernels: avx512 built" in f.read()
+    except (OSError, TypeError):
+        return None
+    if has_avx512 and {"avx512f", "avx512bw", "avx512vl"} <= set(vector_extensions):
+        return "avx512"
+    return "avx2" if "avx2" in vector_extensions else "sse2"
 
 
 def running_processes():
@@ -257,6 +281,7 @@ def machine_facts(pelgar):
         "platform": platform.platform(),
         "python": f"{platform.python_implementation()} {platform.python_version()}",
         "compiler": compiler_of(getattr(pelgar, "__file__", None)),
+        "lane_kernels": lane_kernels_of(getattr(pelgar, "__file__", None), facts["cpu_vector_extensions"]),
         "load_average_start": list(os.getloadavg()) if hasattr(os, "getloadavg") else None,
         "running_processes_start": running_processes(),
         "date_utc": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M:%S"),
@@ -561,6 +586,57 @@ def s_batch(res, pelgar, rf, np, size):
         res.add(workload, label, "s", stats(samples["pelgar"]), peer, stats(samples[peer]), TARGETS[workload])
 
 
+# ---------------------------------------------------------------- lane widths
+# Texts all alike and of one length, so that nothing is pruned and every pair is scored:
+# the floor that the vectorised score sets under every search.
+
+def lane_batches(res, pelgar, rf, np, size):
+    queries_n, candidates_n = size["l_batch_queries"], size["l_batch_candidates"]
+    jw = rf.distance.JaroWinkler.normalized_similarity
+    proc = rf.utils.default_process
+    pelgar.batch_best_match(["warm up"], ["the pool"])  # creates the pool
+    peer = "rapidfuzz.process.cdist JaroWinkler workers=2 + argmax"
+
+    def cdist_best(qs, cs):
+        scores = rf.process.cdist(qs, cs, scorer=jw, processor=proc, workers=2)
+        best = np.argmax(scores, axis=1)
+        return [(cs[j], float(scores[i, j])) for i, j in enumerate(best)]
+
+    for workload, length, accented in LANE_BATCHES:
+        base = names.one_name(length, seed=31, accented=accented)
+        queries = names.substitutions(base, queries_n, seed=33)
+        # As for the near-duplicates, no candidate equals a query up to case and accents.
+        asked = {names.strip_accents(q).lower() for q in queries}
+        family = names.substitutions(base, 2 * candidates_n, seed=32)
+        candidates = [c for c in family if names.strip_accents(c).lower() not in asked][:candidates_n]
+        assert len(candidates) == candidates_n, f"too few candidates for {workload}"
+        kind = "accented " if accented else ""
+        label = f"no-prune batch {queries_n:,} x {candidates_n:,}, {length}-char {kind}names, 2 workers"
+        fns = {"pelgar": lambda q=queries, c=candidates: pelgar.batch_best_match(q, c),
+               peer: lambda q=queries, c=candidates: cdist_best(q, c)}
+        samples = measure_group(fns, size["l_batch_repeat"])
+        mine = stats(samples["pelgar"])
+        # Two workers share the pairs: the cost of one pair on one core.
+        per_pair = mine["median"] * 2 / (queries_n * candidates_n) * 1e9
+        res.add(workload, f"{label} ({per_pair:.1f} ns a pair per core)", "s", mine, peer, stats(samples[peer]),
+                TARGETS[workload],
+                extra={"ns_per_pair_per_core": per_pair, "name": base})
+
+
+def lane_search(res, pelgar, rf, size):
+    n = size["l_search_candidates"]
+    query = absent_query(candidate_list(n), seed=22)
+    near = near_duplicates(query, n, seed=23)
+    jw = rf.distance.JaroWinkler.normalized_similarity
+    proc = rf.utils.default_process
+    peer = "rapidfuzz.process.extractOne JaroWinkler"
+    fns = {"pelgar": lambda: pelgar.best_match(query, near),
+           peer: lambda: rf.process.extractOne(query, near, scorer=jw, processor=proc)}
+    samples = measure_group(fns, size["l_search_repeat"])
+    res.add("L5", f"best_match 1 x {n:,} near-duplicates", "ms", stats(samples["pelgar"], 1e3), peer,
+            stats(samples[peer], 1e3), TARGETS["L5"])
+
+
 def single_measure_peers(res, pelgar, peers, size, which):
     rf, np = peers["rapidfuzz"], peers["numpy"]
     if not rf or not np:
@@ -570,6 +646,9 @@ def single_measure_peers(res, pelgar, peers, size, which):
         s_pairs(res, pelgar, rf, size)
     elif which == "S4":
         s_search(res, pelgar, rf, size)
+    elif which == "L1":
+        lane_batches(res, pelgar, rf, np, size)
+        lane_search(res, pelgar, rf, size)
     else:
         s_batch(res, pelgar, rf, np, size)
 
@@ -645,8 +724,8 @@ def main():
     parser.add_argument("--quick", action="store_true", help="small sizes, for a fast smoke run")
     parser.add_argument("--output", default=os.path.join(HERE, "results.json"), help="JSON file to write")
     parser.add_argument("--repeat", type=int, help="repetitions of every workload (default: per workload)")
-    parser.add_argument("--only", help="comma-separated workloads to run, of W1,W2,W3,W4,W5,W6,PP,S1,S4,S7 "
-                        "(S1 runs S1-S3, S4 runs S4-S6, S7 runs S7-S8)")
+    parser.add_argument("--only", help="comma-separated workloads to run, of W1,W2,W3,W4,W5,W6,PP,S1,S4,S7,L1 "
+                        "(S1 runs S1-S3, S4 runs S4-S6, S7 runs S7-S8, L1 runs L1-L5)")
     parser.add_argument("--markdown", action="store_true", help="also print the table as Markdown")
     parser.add_argument("--child", nargs=2, metavar=("TASK", "PARAMS"), help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -677,7 +756,7 @@ def main():
         for k in size:
             if k.endswith("_repeat"):
                 size[k] = args.repeat
-    only = set(args.only.split(",")) if args.only else {"W1", "W2", "W3", "W4", "W5", "W6", "PP", "S1", "S4", "S7"}
+    only = set(args.only.split(",")) if args.only else {"W1", "W2", "W3", "W4", "W5", "W6", "PP", "S1", "S4", "S7", "L1"}
 
     report = {
         "machine": machine_facts(pelgar),
@@ -704,6 +783,7 @@ def main():
         ("S1", lambda: single_measure_peers(res, pelgar, peers, size, "S1")),
         ("S4", lambda: single_measure_peers(res, pelgar, peers, size, "S4")),
         ("S7", lambda: single_measure_peers(res, pelgar, peers, size, "S7")),
+        ("L1", lambda: single_measure_peers(res, pelgar, peers, size, "L1")),
     ]
     for name, step in steps:
         if name in only:
@@ -720,7 +800,8 @@ def main():
 
     m, v = report["machine"], report["versions"]
     print(f"\n{m['cpu_model']}, {m['usable_cpus']} of {m['logical_cpus']} CPUs usable, {m['python']}, "
-          f"{m['compiler'] or 'compiler unknown'}; load average {m['load_average_start'][0]:.2f} at start")
+          f"{m['compiler'] or 'compiler unknown'}, grouped kernel {m['lane_kernels']}; "
+          f"load average {m['load_average_start'][0]:.2f} at start")
     print("versions: " + ", ".join(f"{k} {val or 'missing'}" for k, val in v.items()))
     print(f"medians, ± half the min-max spread; mode {report['mode']}\n")
     print(table(res.rows))

@@ -13,6 +13,10 @@ subprocesses of one run, see exactly the same data.
   least one non-ASCII letter even after their accents are removed, so the
   non-ASCII path of the kernels is really taken.
 - text(n_chars, seed): a long run of names separated by spaces, for W5.
+- one_name(length, seed, accented) and substitutions(name, n, seed): one name of
+  exactly `length` characters and n variants of it, each one or two letters typed
+  on a neighbouring key: texts all of one length and all alike, which no bound can
+  tell apart (the no-prune batches).
 
 Run `python bench/names.py` to print a sample, `python bench/names.py --check` to
 check the properties above.
@@ -290,6 +294,46 @@ def fixed_length_names(n, length=12, seed=0, ascii_only=True):
     return out
 
 
+def one_name(length, seed=0, accented=False):
+    """A name of exactly `length` characters: words of person and place names run
+    together. An accented one carries two accents and one letter without a
+    decomposition, so that it stays non-ASCII once normalised."""
+    rng = random.Random(f"one-name-{length}-{accented}-{seed}")
+    while True:
+        words = []
+        while len(" ".join(words)) < length:
+            words.append(_letters_only(strip_accents(_person(rng, False) if rng.random() < 0.6 else _place(rng, False))))
+        raw = " ".join(" ".join(words).split())[:length]
+        if len(raw) != length or raw != raw.strip() or not is_ascii(raw):
+            continue
+        if not accented:
+            return raw
+        s = _inject_accent(_inject_accent(raw, rng), rng)
+        spots = [i for i, c in enumerate(s) if c.isalpha() and is_ascii(c)]
+        i = rng.choice(spots)
+        s = s[:i] + rng.choice(NON_DECOMPOSING) + s[i + 1:]
+        if not is_ascii(strip_accents(s).lower()) and len(s) == length:
+            return s
+
+
+def substitutions(name, n, seed=0):
+    """n variants of name, each with one or two letters replaced by a neighbouring key
+    (keeping the letter case); none equal to name up to case and accents."""
+    rng = random.Random(f"substitutions-{seed}")
+    same = strip_accents(name).lower()
+    spots = [i for i, c in enumerate(name) if c.lower() in NEIGHBOURS]
+    out = []
+    while len(out) < n:
+        s = list(name)
+        for i in rng.sample(spots, rng.choice((1, 2))):
+            r = rng.choice(NEIGHBOURS[s[i].lower()])
+            s[i] = r.upper() if s[i].isupper() else r
+        v = "".join(s)
+        if strip_accents(v).lower() != same:
+            out.append(v)
+    return out
+
+
 def text(n_chars, seed=0):
     """About n_chars characters of names separated by spaces, cut to exactly n_chars."""
     rng = random.Random(f"text-{seed}")
@@ -351,6 +395,12 @@ def check():
         assert all(is_ascii(s) == ascii_only for s in fixed)
         # The non-ASCII ones keep a non-ASCII letter once accents and case are gone.
         assert all(is_ascii(strip_accents(s).lower()) == ascii_only for s in fixed)
+    for length, accented in ((10, False), (17, True), (38, False)):
+        base = one_name(length, seed=7, accented=accented)
+        family = substitutions(base, 200, seed=7)
+        assert len(base) == length and all(len(v) == length for v in family)
+        assert is_ascii(strip_accents(base).lower()) != accented
+        assert all(1 <= sum(x != y for x, y in zip(v, base)) <= 2 for v in family)
     t = text(5000, seed=7)
     assert len(t) == 5000 and abs(len(noisy_text(t, seed=7)) - 5000) < 200
 

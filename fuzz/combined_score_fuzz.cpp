@@ -1,7 +1,9 @@
 // The combined score (code points, UTF-8, prepared for one query, and grouped for the
-// vectorised pass of every instruction set the processor runs) against the plain measures
-// in the same grouping, bit for bit.
+// vectorised pass of every instruction set the processor runs in every lane width, and
+// in codes of the candidates' own) against the plain measures in the same grouping, bit
+// for bit.
 #include "fuzz_input.hpp"
+#include "measures/grouped_scorer.hpp"
 #include "measures/lanes/candidate_group.hpp"
 #include "measures/weighted_score.hpp"
 #include "reference_measures.hpp"
@@ -23,24 +25,46 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     "WeightedScorer differs");
     const measures::ShortQuery* short_query = scorer.short_query();
     if (!short_query) return 0;
-    for (const auto& kernel : measures::lanes::runnable_lane_kernels()) {
-        measures::CandidateGroup group(*short_query, kernel.kernel);
-        std::vector<std::size_t> members;
-        auto score_group = [&] {
-            double scores[measures::CandidateGroup::kLanes];
-            group.score_into(scores);
-            for (std::size_t k = 0; k < members.size(); ++k)
-                fuzz::check(fuzz::same_bits(scores[k], reference::reference_weighted(a, parts[members[k]])),
-                            "grouped pass differs");
-            members.clear();
-        };
-        for (std::size_t i = 1; i < parts.size(); ++i) {
-            if (parts[i].empty() || parts[i].size() > measures::ShortQuery::kMaxLength) continue;
-            group.add(parts[i]);
-            members.push_back(i);
-            if (group.full()) score_group();
+    // Every build and every lane width that holds the candidate, the candidates written as
+    // the query's rows.
+    for (const auto& kernels : measures::lanes::runnable_lane_kernels()) {
+        for (std::size_t width = 0; width < measures::lanes::kWidthCount; ++width) {
+            measures::CandidateGroup group(short_query->lane_query(), width, kernels.by_width[width]);
+            std::vector<std::size_t> members;
+            auto score_group = [&] {
+                double scores[measures::CandidateGroup::kMaxLanes];
+                group.score_into(scores);
+                for (std::size_t k = 0; k < members.size(); ++k)
+                    fuzz::check(fuzz::same_bits(scores[k], reference::reference_weighted(a, parts[members[k]])),
+                                "grouped pass differs");
+                members.clear();
+            };
+            for (std::size_t i = 1; i < parts.size(); ++i) {
+                if (!measures::ShortQuery::fits(parts[i].size()) ||
+                    measures::lanes::width_for(a.size(), parts[i].size()) > width)
+                    continue;
+                std::uint8_t* codes = group.add(parts[i].size());
+                for (std::size_t k = 0; k < parts[i].size(); ++k) codes[k] = short_query->row_of(parts[i][k]);
+                members.push_back(i);
+                if (group.full()) score_group();
+            }
+            if (group.size() != 0) score_group();
         }
-        if (group.size() != 0) score_group();
     }
+    // The grouped scorer with the candidates written in codes of their own.
+    measures::lanes::LaneCodes codes;
+    for (std::size_t i = 1; i < parts.size(); ++i) codes.count(parts[i]);
+    codes.assign();
+    measures::GroupedScorer grouped(a, &codes);
+    std::vector<double> got(parts.size(), -1.0);
+    auto take = [&](std::size_t i, double score) { got[i] = score; };
+    std::uint8_t written[measures::ShortQuery::kMaxLength];
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        const bool coded = measures::ShortQuery::fits(parts[i].size()) && codes.encode(parts[i], written);
+        grouped.offer_coded(i, parts[i], coded ? written : nullptr, take);
+    }
+    grouped.flush(take);
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        fuzz::check(fuzz::same_bits(got[i], reference::reference_weighted(a, parts[i])), "coded grouped scorer differs");
     return 0;
 }

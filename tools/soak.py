@@ -23,6 +23,8 @@ STEPS = {
     "jaro_trigram": ("jaro_trigram_soak", ["{pairs}", "{seed}"], "release"),
     "levenshtein": ("levenshtein_soak", ["{pairs}", "{seed}"], "release"),
     "best_of": ("best_of_soak", ["{pairs}", "{seed}"], "release"),
+    # "pairs" counts queries here: about 14 candidates each, through every lane width that
+    # holds them and every build the processor runs; the program prints the pairs per width.
     "weighted_scorer": ("weighted_scorer_soak", ["{pairs}", "{seed}"], "release"),
     "code_points": ("code_points_soak", ["{pairs}", "{seed}"], "release"),  # "pairs" counts texts
     "join": ("join_test", ["{pairs}", "{seed}"], "release"),  # "pairs" counts random lists here

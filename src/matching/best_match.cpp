@@ -3,6 +3,8 @@
 namespace pelgar::matching {
 
 BestMatchSearch::BestMatchSearch(std::u32string_view query)
-    : normalized_query_(text::normalize(query)), search_(normalized_query_) {}
+    : normalized_query_(text::normalize(query)), search_(normalized_query_) {
+    search_.report_released(&released_);
+}
 
 }  // namespace pelgar::matching

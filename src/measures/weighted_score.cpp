@@ -41,21 +41,17 @@ double combine_separate(std::size_t n, std::size_t m, Distance&& distance, JaroW
 }
 
 // The quotients of the merged pass, each computed once by the very expression that the
-// scores use, so that a lookup gives the same bits as the division.
-struct Quotients {
+// scores use.
+struct Quotients : lanes::ScoreQuotients {
     static constexpr std::size_t kMax = ShortQuery::kMaxLength;
-    double edit[kMax + 1][kMax + 1];           // [L][d]: (1.0 - d / L) * 0.35, 1 <= L
-    double dice[2 * kMax - 3][kMax - 1];       // [n_a + n_b][common]
-    double transposition[kMax + 1][kMax + 1];  // [M][X]: (X * -0.5 + M) / M, 1 <= M
-    double ratio[kMax + 1][kMax + 1];          // [length][M]: M / length, 1 <= length
 
-    Quotients() {
+    Quotients() : lanes::ScoreQuotients{} {
         for (std::size_t l = 1; l <= kMax; ++l) {
             for (std::size_t d = 0; d <= l; ++d) edit[l][d] = edit_part(d, l);
             for (std::size_t k = 0; k <= kMax; ++k) ratio[l][k] = static_cast<double>(k) / static_cast<double>(l);
         }
-        for (std::size_t sum = 2; sum < 2 * kMax - 3; ++sum)
-            for (std::size_t c = 0; c < kMax - 1; ++c) dice[sum][c] = trigram_dice(c, sum - 1, 1);
+        for (std::size_t sum = 2; sum < kSums; ++sum)
+            for (std::size_t c = 0; c < kCommon; ++c) dice[sum][c] = trigram_dice(c, sum - 1, 1);
         for (std::size_t k = 1; k <= kMax; ++k) {
             for (std::size_t x = 0; x <= k; ++x) {
                 const double md = static_cast<double>(k);
@@ -177,6 +173,23 @@ MergedCounts latin1_pair_counts(std::u32string_view a, std::u32string_view b) {
     return merged_counts<false>(a, b, [&](std::size_t j) { return masks[a[j]]; });
 }
 
+// The positions of a candidate of m characters, by m; and each row as its own code.
+struct LaneTables {
+    std::uint64_t within[ShortQuery::kMaxLength + 1];
+    std::uint8_t row_codes[ShortQuery::kMaxLength + 1];
+    LaneTables() {
+        for (std::size_t m = 0; m <= ShortQuery::kMaxLength; ++m) {
+            within[m] = bits_below(m);
+            row_codes[m] = static_cast<std::uint8_t>(m);
+        }
+    }
+};
+
+const LaneTables& lane_tables() {
+    static const LaneTables tables;
+    return tables;
+}
+
 bool all_latin1(std::u32string_view text) {
     char32_t seen = 0;
     for (const char32_t c : text) seen |= c;
@@ -201,9 +214,24 @@ ShortQuery::ShortQuery(std::u32string_view query, Use use) : n_(query.size()) {
         for (std::size_t i = 1; i + 2 < n_ && distinct_trigrams_; ++i)
             for (std::size_t k = 0; k < i; ++k)
                 distinct_trigrams_ = distinct_trigrams_ && query.substr(k, 3) != query.substr(i, 3);
+        // Positions j - window to j + window: from 0 to the window for j = 0, moving up by one
+        // a step, the lower end held at 0 while j < window.
+        for (std::size_t m = 1; m <= kMaxLength && n_ != 0; ++m) {
+            const std::size_t window = match_window(n_, m);
+            lane_window_[m] = bits_below(window + 1);
+            lane_growing_[m] = bits_below(window);
+        }
+        lane_tables();
     }
     quotients();
 }
+
+lanes::LaneQuery ShortQuery::lane_query(const std::uint8_t* codes) const {
+    return {n_,           query_rows_,   distinct_,          codes, lane_window_, lane_growing_,
+            lane_tables().within, distinct_trigrams_, &quotients()};
+}
+
+lanes::LaneQuery ShortQuery::lane_query() const { return lane_query(lane_tables().row_codes); }
 
 double ShortQuery::score(std::u32string_view candidate) const {
     MergedCounts counts;

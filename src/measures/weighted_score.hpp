@@ -46,8 +46,10 @@ public:
     // The score of a candidate of m characters from what the pass counted for it.
     double score_of(const MergedCounts& counts, std::size_t m) const;
 
-    // The query as the vectorised pass over several candidates reads it.
-    lanes::LaneQuery lane_query() const { return {n_, query_rows_, distinct_trigrams_}; }
+    // The query as the vectorised pass over several candidates reads it, for Use::kManyCandidates:
+    // row r's character written as codes[r], or by default as r, for candidates written as rows.
+    lanes::LaneQuery lane_query(const std::uint8_t* codes) const;
+    lanes::LaneQuery lane_query() const;
     std::size_t length() const noexcept { return n_; }
     // Rows run from 1 to distinct_characters(); 0 stands for characters the query lacks.
     std::uint8_t row_of(char32_t c) const { return rows_.find(c); }
@@ -67,6 +69,10 @@ private:
     alignas(16) std::uint8_t splat_rows_[kMaxLength][16];
     // Known that no trigram occurs twice in the query: then each one pairs off on its own.
     bool distinct_trigrams_ = false;
+    // By candidate length, the match window of query position 0 and how long its lower end
+    // stays at 0, for the vectorised pass.
+    std::uint64_t lane_window_[kMaxLength + 1] = {};
+    std::uint64_t lane_growing_[kMaxLength + 1] = {};
     std::size_t distinct_ = 0;
 };
 

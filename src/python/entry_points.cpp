@@ -1,5 +1,6 @@
 #include "python/entry_points.hpp"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string_view>
@@ -23,6 +24,42 @@ namespace {
 constexpr std::array<const char* const, 2> kPairParameters{"a", "b"};
 constexpr std::array<const char* const, 3> kMatchParameters{"query", "candidates", "threshold"};
 constexpr std::array<const char* const, 3> kBatchParameters{"queries", "candidates", "threshold"};
+
+// The objects of best_match's candidates that may still be the best, by index: kept as
+// offered, in increasing index order, and dropped as the search releases them.
+class Contenders {
+public:
+    void keep(std::size_t index, Ref item) { items_.emplace_back(index, std::move(item)); }
+
+    // Drops the released indices, and empties the list: a few dozen at a time, mostly in
+    // order, so one pass from the first of them finds them all.
+    void drop(std::vector<std::size_t>& released) {
+        if (released.empty()) return;
+        std::sort(released.begin(), released.end());
+        auto at = std::lower_bound(items_.begin(), items_.end(), released.front(),
+                                   [](const auto& item, std::size_t index) { return item.first < index; });
+        for (const std::size_t index : released) {
+            while (at != items_.end() && at->first < index) ++at;
+            if (at != items_.end() && at->first == index && at->second) {
+                at->second = Ref();
+                ++dropped_;
+            }
+        }
+        released.clear();
+        // Dropped entries are swept out once they are the larger part.
+        if (dropped_ > kSweepAfter && 2 * dropped_ > items_.size()) {
+            std::erase_if(items_, [](const auto& item) { return !item.second; });
+            dropped_ = 0;
+        }
+    }
+
+    std::vector<std::pair<std::size_t, Ref>> items() && { return std::move(items_); }
+
+private:
+    static constexpr std::size_t kSweepAfter = 64;
+    std::vector<std::pair<std::size_t, Ref>> items_;
+    std::size_t dropped_ = 0;
+};
 
 // Two texts shorter than this between them are scored within a millisecond or so.
 constexpr std::size_t kLongPairCodePoints = std::size_t{1} << 12;
@@ -107,17 +144,15 @@ PyObject* best_match(PyObject*, PyObject* args, PyObject* kwargs) {
         "best_match", args, kwargs,
         [](matching::BestMatchSearch& search, PyObject* candidates) {
             // Only the objects of candidates that may still be the best are kept, for the
-            // result: the best so far and those whose scores are still to come, a handful.
-            std::vector<std::pair<std::size_t, Ref>> contenders;
+            // result: the best so far and those whose scores are still to come, a few blocks.
+            Contenders contenders;
             std::size_t index = 0;
             for_each_text_argument(candidates, "candidates", [](std::size_t) {}, [&](Ref item, std::u32string_view text) {
-                if (search.offer(text)) {
-                    std::erase_if(contenders, [&](const auto& contender) { return !search.contends(contender.first); });
-                    contenders.emplace_back(index, std::move(item));
-                }
+                if (search.offer(text)) contenders.keep(index, std::move(item));
+                contenders.drop(search.released());
                 ++index;
             });
-            return contenders;
+            return std::move(contenders).items();
         },
         [](matching::BestMatchSearch&& search, std::vector<std::pair<std::size_t, Ref>> contenders, double threshold) {
             const std::optional<matching::Match>& best = search.best();

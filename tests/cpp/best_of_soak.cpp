@@ -106,8 +106,15 @@ int main(int argc, char** argv) {
             const std::size_t kind = gen.below(4);
             c = kind == 0 ? query : kind == 1 ? gen.word(max_length) : gen.variant(query);
         }
-        // Now and then one past the bucket counts' reach.
+        // Now and then one past the bucket counts' reach, or a few blocks of near-duplicates
+        // of the query's length, which the batch scores a block at a time where they lie.
         if (gen.below(64) == 0) candidates.push_back(gen.word(320));
+        if (gen.below(32) == 0 && !query.empty())
+            for (std::size_t k = 64 + gen.below(200); k > 0; --k) {
+                std::u32string near = query;
+                near[gen.below(near.size())] = gen.alphabet[gen.below(gen.alphabet.size())];
+                candidates.push_back(near);
+            }
         // Exact duplicates of earlier candidates make ties on the top score common.
         if (!candidates.empty() && gen.below(2) == 0) candidates.push_back(candidates[gen.below(candidates.size())]);
 
