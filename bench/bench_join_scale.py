@@ -41,7 +41,7 @@ from bench_join import timed  # noqa: E402
 WORKERS = 2
 SIZES = {
     "full": {"index": [100_000, 1_000_000], "queries": 20_000, "self_join": [100_000, 300_000, 1_000_000],
-             "self_join_low": [100_000], "cluster_copies": 200_000, "cluster_names": 100_000,
+             "self_join_low": [100_000, 300_000], "cluster_copies": 200_000, "cluster_names": 100_000,
              "trim_queries": 20_000, "peer_queries": 20},
     "quick": {"index": [20_000, 100_000], "queries": 2_000, "self_join": [20_000, 60_000],
               "self_join_low": [20_000], "cluster_copies": 20_000, "cluster_names": 10_000,

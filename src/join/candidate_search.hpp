@@ -36,11 +36,13 @@ namespace pelgar::join {
 // while the cutoff lets such keys through.
 //
 // Policy: std::uint32_t first_key() const (keys below it are not wanted); double cutoff()
-// const; void prefetch(std::uint32_t key) const (asks for what admits
-// will read); bool admits(std::uint32_t key); bool score_query_first(std::uint32_t key,
-// std::u32string_view text) (asked of a key within the bound: false when the query-first
-// score is not wanted); void take(std::uint32_t key, double score). The bound holds for
-// either order of the two texts.
+// const; void prefetch(std::uint32_t key) const (asks for what admits will read); bool
+// admits(std::uint32_t key); bool score_query_first(std::uint32_t key, std::u32string_view
+// text) (asked of a key within the bound: false when the query-first score is not wanted);
+// void take(std::uint32_t key, double score); optionally static constexpr bool kScoresAlone
+// (false when every score it takes comes from the groups: keys that the groups score in
+// vectors of 256 bits or more then skip the bound from their characters). The bound holds
+// for either order of the two texts.
 template <class Policy>
 class CandidateSearch {
 public:
@@ -66,6 +68,17 @@ public:
 
 private:
     using ScoreBound = matching::ScoreBound;
+
+    // Whether the policy scores some keys itself, outside the groups (so by default).
+    static constexpr bool kScoresAlone = [] {
+        if constexpr (requires { Policy::kScoresAlone; }) return Policy::kScoresAlone;
+        else return true;
+    }();
+
+    measures::GroupedScorer& scorer() {
+        if (!scorer_) scorer_.emplace(query_);
+        return *scorer_;
+    }
 
     // Marks the length groups whose keys can reach the cutoff sharing at most `shared`
     // elements; false when none can. The fewest shared elements each length needs are
@@ -174,12 +187,15 @@ private:
         poll_(static_cast<std::int64_t>(length) + 1);
         if (!policy_.admits(key)) return;
         const std::string_view text = keys_.key(key);
-        if (bound_.upper_bound_utf8(text, length, shared) < policy_.cutoff()) return;
+        // Where the policy takes scores only from the groups, those cost less than the bound.
+        const bool bound_first = kScoresAlone || !scorer().cheaper_than_bound(length);
+        if (bound_first ? bound_.upper_bound_utf8(text, length, shared) < policy_.cutoff()
+                        : ScoreBound::length_bound(query_.size(), length, shared) < policy_.cutoff())
+            return;
         text::decode_utf8(text, scratch_.candidate);
         if (!policy_.score_query_first(key, scratch_.candidate)) return;
-        if (!scorer_) scorer_.emplace(query_);
         ++scored_;
-        scorer_->offer(key, scratch_.candidate,
+        scorer().offer(key, scratch_.candidate,
                        [this](std::size_t scored_key, double score) { policy_.take(static_cast<std::uint32_t>(scored_key), score); });
     }
 
