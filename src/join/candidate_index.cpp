@@ -23,6 +23,7 @@ class TopK {
 public:
     TopK(const KeyGroups& keys, std::size_t k, double threshold) : keys_(keys), k_(k), threshold_(threshold) {}
 
+    static constexpr bool kScoresAlone = false;
     std::uint32_t first_key() const { return 0; }
     // A key whose bound is below this cannot enter the list.
     double cutoff() const { return best_.size() < k_ ? threshold_ : std::max(threshold_, best_.front().score); }

@@ -26,18 +26,23 @@ namespace pelgar::join {
 // Keys come from the posting lists of the query's trigram elements, rarest first: once
 // `remaining` elements are left, a key not yet met shares at most that many, and when no
 // length can reach the cutoff with so few the lists stop (the prefix filter, with a prefix
-// that shortens as the cutoff rises); within a list only the lengths that can are read. A
-// key first met at the query's i-th element and at its own p-th shares at most 1 + min(left
-// in the query, left in the key) (the positional filter). Each survivor is checked against
-// the bound from its characters before it is scored. Keys that share no element come last,
-// by length outward from the query's, while the cutoff lets such keys through.
+// that shortens as the cutoff rises); within a list only the lengths that can are read.
+// Postings that list only each key's prefix, as long as the cutoff needs, keep this exact:
+// two sets of elements sharing t share one within the rarest e - t + 1 of each. A key
+// first met at the query's i-th element and at its own p-th shares at most 1 + min(left in
+// the query, left in the key) (the positional filter), and no more than the signatures of
+// either side allow. Each survivor is checked against the bound from its characters before
+// it is scored. Keys that share no element come last, by length outward from the query's,
+// while the cutoff lets such keys through.
 //
 // Policy: std::uint32_t first_key() const (keys below it are not wanted); double cutoff()
-// const; void prefetch(std::uint32_t key) const (asks for what admits
-// will read); bool admits(std::uint32_t key); bool score_query_first(std::uint32_t key,
-// std::u32string_view text) (asked of a key within the bound: false when the query-first
-// score is not wanted); void take(std::uint32_t key, double score). The bound holds for
-// either order of the two texts.
+// const; void prefetch(std::uint32_t key) const (asks for what admits will read); bool
+// admits(std::uint32_t key); bool score_query_first(std::uint32_t key, std::u32string_view
+// text) (asked of a key within the bound: false when the query-first score is not wanted);
+// void take(std::uint32_t key, double score); optionally static constexpr bool kScoresAlone
+// (false when every score it takes comes from the groups: keys that the groups score in
+// vectors of 256 bits or more then skip the bound from their characters). The bound holds
+// for either order of the two texts.
 template <class Policy>
 class CandidateSearch {
 public:
@@ -63,6 +68,17 @@ public:
 
 private:
     using ScoreBound = matching::ScoreBound;
+
+    // Whether the policy scores some keys itself, outside the groups (so by default).
+    static constexpr bool kScoresAlone = [] {
+        if constexpr (requires { Policy::kScoresAlone; }) return Policy::kScoresAlone;
+        else return true;
+    }();
+
+    measures::GroupedScorer& scorer() {
+        if (!scorer_) scorer_.emplace(query_);
+        return *scorer_;
+    }
 
     // Marks the length groups whose keys can reach the cutoff sharing at most `shared`
     // elements; false when none can. The fewest shared elements each length needs are
@@ -90,8 +106,11 @@ private:
         ranked_elements(postings_, query_, scratch_.elements);
         const std::vector<std::uint32_t>& ranks = scratch_.elements.ranks;
         const std::size_t elements = ranks.size();
-        for (const std::uint32_t rank : ranks)
-            if (rank != TrigramPostings::kAbsent) signature_ |= TrigramPostings::signature_bit(rank);
+        for (const std::uint32_t rank : ranks) {
+            if (rank == TrigramPostings::kAbsent) continue;
+            signature_ |= TrigramPostings::signature_bit(rank);
+            ++held_;
+        }
         for (std::size_t i = 0; i < elements; ++i) {
             if (!allow_lengths(elements - i)) return false;
             if (ranks[i] != TrigramPostings::kAbsent) scan_list(ranks[i], elements - i - 1);
@@ -123,9 +142,9 @@ private:
         // text ends, the text.
         std::size_t kept = 0;
         for (const auto& candidate : pending) {
-            const std::size_t lacking = static_cast<std::size_t>(
-                measures::kernel::count_difference(postings_.signature(candidate.key) & ~signature_, 0));
-            const std::size_t shared = std::min(candidate.shared, candidate.length - 2 - lacking);
+            const std::uint64_t signature = postings_.signature(candidate.key);
+            const std::size_t shared = std::min({candidate.shared, candidate.length - 2 - bits(signature & ~signature_),
+                                                 held_ - bits(signature_ & ~signature)});
             if (shared < scratch_.need[candidate.group]) continue;
             keys_.prefetch_bounds(candidate.key);
             policy_.prefetch(candidate.key);
@@ -139,6 +158,8 @@ private:
             consider(pending[p].key, pending[p].length, pending[p].shared);
         }
     }
+
+    static std::size_t bits(std::uint64_t x) { return static_cast<std::size_t>(measures::kernel::count_difference(x, 0)); }
 
     // The keys not met in the lists, length groups outward from the query's length. Such a
     // key shares no element when every sharing key was met, or when either side has under
@@ -166,12 +187,15 @@ private:
         poll_(static_cast<std::int64_t>(length) + 1);
         if (!policy_.admits(key)) return;
         const std::string_view text = keys_.key(key);
-        if (bound_.upper_bound_utf8(text, length, shared) < policy_.cutoff()) return;
+        // Where the policy takes scores only from the groups, those cost less than the bound.
+        const bool bound_first = kScoresAlone || !scorer().cheaper_than_bound(length);
+        if (bound_first ? bound_.upper_bound_utf8(text, length, shared) < policy_.cutoff()
+                        : ScoreBound::length_bound(query_.size(), length, shared) < policy_.cutoff())
+            return;
         text::decode_utf8(text, scratch_.candidate);
         if (!policy_.score_query_first(key, scratch_.candidate)) return;
-        if (!scorer_) scorer_.emplace(query_);
         ++scored_;
-        scorer_->offer(key, scratch_.candidate,
+        scorer().offer(key, scratch_.candidate,
                        [this](std::size_t scored_key, double score) { policy_.take(static_cast<std::uint32_t>(scored_key), score); });
     }
 
@@ -184,7 +208,8 @@ private:
     std::optional<measures::GroupedScorer> scorer_;
     std::size_t scored_ = 0;
     double need_cutoff_ = std::nan("");  // the cutoff scratch_.need was worked out for
-    std::uint32_t signature_ = 0;        // of the query's elements that some key holds
+    std::uint64_t signature_ = 0;        // of the query's elements that some key holds
+    std::size_t held_ = 0;               // how many of those elements there are
     StopPoll poll_;  // a long search ends early when its run is asked to stop
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "join/candidate_search.hpp"
+#include "join/self_join_prefix.hpp"
 #include "measures/weighted_score.hpp"
 #include "text/utf8.hpp"
 
@@ -61,14 +62,14 @@ private:
 }  // namespace
 
 SelfJoin::SelfJoin(const PreparedTexts& texts, double threshold)
-    : threshold_(threshold), index_(Scorer::combined, texts) {}
+    : threshold_(threshold), keys_(texts), postings_(keys_, self_join_prefixes(keys_, threshold)) {}
 
 std::size_t SelfJoin::probe(std::uint32_t key, PairSink& sink) const {
     // Scores are at most 1.0: over a threshold above it (or NaN) nothing qualifies.
     if (!(threshold_ <= 1.0)) return 0;
     const std::u32string query = text::decode_utf8(keys().key(key));
     Partners partners(keys(), key, query, threshold_, sink);
-    CandidateSearch<Partners>(keys(), index_.postings(), query, SearchScratch::of_this_thread(), partners).run();
+    CandidateSearch<Partners>(keys(), postings_, query, SearchScratch::of_this_thread(), partners).run();
     return partners.settled();
 }
 

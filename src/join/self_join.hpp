@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "join/candidate_index.hpp"
 #include "join/key_groups.hpp"
 #include "join/prepared_texts.hpp"
+#include "join/trigram_postings.hpp"
 
 namespace pelgar::join {
 
@@ -30,14 +30,16 @@ public:
 // The pairs of distinct keys of present texts with weighted_score(first, second) >= threshold
 // wherever a row of the first comes before a row of the second, found one probe key at a
 // time: probe(a) meets each key b after a (in key order) once and scores the orders their
-// rows need. Rows of one key always score 1.0 with each other (the sink's business). Partners come from the same search as a top-k query with a fixed cutoff, over
-// the trigram postings of every key; pairs that provably cannot qualify are not scored.
+// rows need. Rows of one key always score 1.0 with each other (the sink's business).
+// Partners come from the same search as a top-k query with a fixed cutoff, over trigram
+// postings that list only the prefix of each key the threshold needs; pairs that provably
+// cannot qualify are not scored.
 // Immutable once built; probes run concurrently.
 class SelfJoin {
 public:
     SelfJoin(const PreparedTexts& texts, double threshold);
 
-    const KeyGroups& keys() const noexcept { return index_.keys(); }
+    const KeyGroups& keys() const noexcept { return keys_; }
     double threshold() const noexcept { return threshold_; }
     // Scores key against its partners, telling the sink; returns how many pairs of rows
     // those scores settle.
@@ -45,7 +47,8 @@ public:
 
 private:
     double threshold_;
-    CandidateIndex index_;
+    KeyGroups keys_;
+    TrigramPostings postings_;
 };
 
 // Every pair of rows i < j whose scores reach the threshold, sorted by (i, j), from the

@@ -49,7 +49,9 @@ std::uint32_t TrigramPostings::insert(const TrigramElement& element) {
     return slot.number;
 }
 
-TrigramPostings::TrigramPostings(const KeyGroups& keys) {
+TrigramPostings::TrigramPostings(const KeyGroups& keys) : TrigramPostings(keys, {}) {}
+
+TrigramPostings::TrigramPostings(const KeyGroups& keys, std::span<const std::size_t> prefix) {
     // Two passes over the keys' elements: the first numbers them and counts their keys,
     // the second fills the lists in key order with each key's elements in rank order.
     ElementScratch scratch;
@@ -86,18 +88,20 @@ TrigramPostings::TrigramPostings(const KeyGroups& keys) {
     std::vector<std::uint32_t> listed;
     std::vector<std::size_t> listed_begins{0};
     std::vector<std::uint32_t> ranks;
+    std::size_t group = 0;
+    signatures_.assign(keys.count(), 0);
     each_key([&](std::uint32_t id) {
         ranks.clear();
         for (const TrigramElement& e : mine) ranks.push_back(rank_of(e));
         std::sort(ranks.begin(), ranks.end());
-        listed.insert(listed.end(), ranks.begin(), ranks.end());
-        signatures_.resize(id + 1, 0);
+        while (id >= keys.first_key_of_length(group + 1)) ++group;
+        const std::size_t kept = prefix.empty() ? ranks.size() : std::min(ranks.size(), prefix[group]);
+        listed.insert(listed.end(), ranks.begin(), ranks.begin() + static_cast<std::ptrdiff_t>(kept));
         for (const std::uint32_t rank : ranks) signatures_[id] |= signature_bit(rank);
         listed_begins.resize(id + 1, listed_begins.back());
         listed_begins.push_back(listed.size());
     });
     listed_begins.resize(keys.count() + 1, listed_begins.back());
-    signatures_.resize(keys.count(), 0);
     auto each_entry = [&](auto&& visit) {
         for (std::uint32_t id = 0; id < keys.count(); ++id)
             for (std::size_t i = listed_begins[id]; i < listed_begins[id + 1]; ++i) visit(id, listed[i], i - listed_begins[id]);
@@ -153,7 +157,7 @@ std::uint32_t TrigramPostings::rank_of(const TrigramElement& element) const noex
 std::size_t TrigramPostings::memory_bytes() const noexcept {
     return slots_.capacity() * sizeof(Slot) + (counts_.capacity() + block_begins_.capacity()) * sizeof(std::size_t) +
            block_keys_.capacity() * sizeof(std::uint32_t) + block_offsets_.capacity() * sizeof(std::uint64_t) +
-           bytes_.capacity() + signatures_.capacity() * sizeof(std::uint32_t);
+           bytes_.capacity() + signatures_.capacity() * sizeof(std::uint64_t);
 }
 
 void ranked_elements(const TrigramPostings& postings, std::u32string_view query, ElementScratch& scratch) {

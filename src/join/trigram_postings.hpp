@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -31,7 +32,9 @@ void trigram_elements(std::u32string_view text, ElementScratch& scratch);
 // Which keys hold which trigram elements. Elements are ranked rarest first (by how many
 // keys hold them); each rank's list holds its keys increasing, so a range of lengths is a
 // range of each list, and with each key the element's place in that key's own elements in
-// rank order (saturated at 255). A list is stored in blocks of kBlock entries: the first
+// rank order (saturated at 255). A key may list only its rarest elements (its prefix), how
+// many set by its length: a search that needs a key to share t of its elements finds it
+// from the rarest e - t + 1 of its e. A list is stored in blocks of kBlock entries: the first
 // key of each block apart, then each entry as the gap from the key before (7 bits a byte)
 // and its place; a search starts at the block where its range of keys begins. Immutable
 // once built.
@@ -41,18 +44,21 @@ public:
     static constexpr std::size_t kMaxPlace = 255;
 
     TrigramPostings() = default;
+    // Every element of every key.
     explicit TrigramPostings(const KeyGroups& keys);
+    // Of a key in length group g, its prefix(g) rarest elements (all when fewer).
+    TrigramPostings(const KeyGroups& keys, std::span<const std::size_t> prefix);
 
     std::size_t elements() const noexcept { return distinct_; }
     // The rank of an element, or kAbsent when no key holds it.
     std::uint32_t rank_of(const TrigramElement& element) const noexcept;
-    // A key's elements folded into 32 bits (bit signature_bit(rank) for each): an element
+    // A key's elements folded into 64 bits (bit signature_bit(rank) for each): an element
     // whose bit the query lacks is not the query's, so a key shares at most its element
     // count less the bits it has that the query lacks.
-    std::uint32_t signature(std::uint32_t key) const noexcept { return signatures_[key]; }
+    std::uint64_t signature(std::uint32_t key) const noexcept { return signatures_[key]; }
     void prefetch_signature(std::uint32_t key) const noexcept { __builtin_prefetch(signatures_.data() + key); }
-    static std::uint32_t signature_bit(std::uint32_t rank) noexcept {
-        return std::uint32_t{1} << ((rank * 0x9E3779B9u) >> 27);
+    static std::uint64_t signature_bit(std::uint32_t rank) noexcept {
+        return std::uint64_t{1} << ((rank * 0x9E3779B9u) >> 26);
     }
 
     // How many keys hold the element of this rank.
@@ -113,7 +119,7 @@ private:
     std::vector<std::uint32_t> block_keys_;
     std::vector<std::uint64_t> block_offsets_;  // into bytes_
     std::vector<std::uint8_t> bytes_;
-    std::vector<std::uint32_t> signatures_;  // by key
+    std::vector<std::uint64_t> signatures_;  // by key
 };
 
 // Sets scratch.ranks to the ranks of a query's elements, increasing, after those of the

@@ -55,7 +55,7 @@ public:
     }
 
     // Whether prepared candidates of m characters are best offered a run at a time.
-    bool takes_runs(std::size_t m) const { return scorer_.vector_bits(m) >= kBoundlessVectorBits; }
+    bool takes_runs(std::size_t m) const { return scorer_.cheaper_than_bound(m); }
 
     // Prepared candidates all of m characters (takes_runs(m)) with their own codes back to
     // back in the LaneCodes the search was made with, and the masks made for the first
@@ -93,7 +93,7 @@ private:
             scorer_.offer_coded(index, normalized_candidate, codes, Consider{*this});
         };
         const std::size_t m = normalized_candidate.size();
-        if (scorer_.vector_bits(m) >= kBoundlessVectorBits) {
+        if (scorer_.cheaper_than_bound(m)) {
             // Only the length's ceiling, which is cached, costs less than such a score.
             if (bound_.length_ceiling(m) < best_score_) {
                 ++skipped_;
@@ -143,8 +143,6 @@ private:
         }
     }
 
-    // Scored in vectors this wide or wider, a short candidate costs less than its bound.
-    static constexpr std::size_t kBoundlessVectorBits = 256;
     // Else a bound costs about a fifth of a score, so it pays when it prunes more than that.
     static constexpr std::uint32_t kWindow = 64;
     static constexpr std::uint32_t kWorthwhile = 12;

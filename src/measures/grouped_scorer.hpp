@@ -94,6 +94,10 @@ public:
     std::size_t vector_bits(std::size_t length) const {
         return scorer_.short_query() && ShortQuery::fits(length) ? kernels_.vector_bits : 0;
     }
+    // True when a candidate of this length costs less to score than to bound from its
+    // characters: it is scored in vectors of 256 bits or more.
+    bool cheaper_than_bound(std::size_t length) const { return vector_bits(length) >= kBoundlessVectorBits; }
+    static constexpr std::size_t kBoundlessVectorBits = 256;
 
     // True while the candidate offered with this tag waits for its score.
     bool holds(std::size_t tag) const {

@@ -1,6 +1,7 @@
 // The join core against plain loops: the bounds it prunes with stay above every score
 // (exhaustively over short strings of a small alphabet), never grow as lengths move apart,
-// and top-k and the self-join equal brute force on random lists.
+// the self-join equals brute force over every short string of a small alphabet, and top-k
+// and the self-join equal it on random lists.
 // Usage: join_test [lists] [seed]; exits non-zero on the first difference.
 #include <algorithm>
 #include <cstdio>
@@ -152,46 +153,60 @@ double score_of(const join::PreparedTexts& texts, std::size_t i, std::size_t j) 
     return measures::weighted_score(texts.key(i), texts.key(j));
 }
 
+// The self-join (and the clusters its pairs make) of texts against all pairs.
+void check_self_join(const join::PreparedTexts& texts, double threshold) {
+    const join::SelfJoin self_join(texts, threshold);
+    const join::KeyGroups& keys = self_join.keys();
+    Collect collect(keys.count());
+    join::KeyClusters clusters(keys);
+    for (std::uint32_t key = 0; key < keys.count(); ++key) {
+        self_join.probe(key, collect);
+        self_join.probe(key, clusters);
+    }
+    const std::vector<join::Pair> got = join::row_pairs(keys, threshold, collect.partners);
+    std::vector<join::Pair> expected;
+    std::vector<std::size_t> labels(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) labels[i] = i;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        for (std::size_t j = i + 1; j < texts.size() && !texts.missing(i); ++j) {
+            if (texts.missing(j)) continue;
+            const double s = score_of(texts, i, j);
+            if (s >= threshold) expected.push_back({std::uint32_t(i), std::uint32_t(j), s});
+        }
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const join::Pair& p : expected) {
+            const std::size_t low = std::min(labels[p.first], labels[p.second]);
+            changed = changed || labels[p.first] != low || labels[p.second] != low;
+            labels[p.first] = labels[p.second] = low;
+        }
+    }
+    const bool same = got.size() == expected.size() &&
+                      std::equal(got.begin(), got.end(), expected.begin(), [](auto& x, auto& y) {
+                          return x.first == y.first && x.second == y.second && x.score == y.score;
+                      });
+    if (!same) fail("self-join", U"", U"");
+    if (clusters.row_labels(1.0 >= threshold) != labels) fail("clusters", U"", U"");
+}
+
+// Every string of a small alphabet up to a length, joined at thresholds where the prefixes
+// each key lists are short: a prefix one element too short loses some pair.
+void check_self_join_exhaustively(std::u32string_view alphabet, std::size_t max_length) {
+    std::vector<std::u32string> strings;
+    all_strings(U"", alphabet, max_length, strings);
+    join::PreparedTexts texts;
+    for (const auto& s : strings) texts.add_key(text::encode_utf8(s));
+    for (const double threshold : {0.7, 0.8, 0.9}) check_self_join(texts, threshold);
+}
+
 void check_searches(std::size_t lists, unsigned seed) {
     Lists gen{std::mt19937_64(seed)};
     const double thresholds[] = {0.0, 0.5, 0.75, 0.76, 0.8, 0.85, 0.9, 0.95, 1.0};
     for (std::size_t round = 0; round < lists; ++round) {
         const join::PreparedTexts texts = gen.list(gen.below(40));
         const double threshold = thresholds[gen.below(std::size(thresholds))];
-        // Self-join against all pairs, and the clusters those pairs make.
-        const join::SelfJoin self_join(texts, threshold);
-        const join::KeyGroups& keys = self_join.keys();
-        Collect collect(keys.count());
-        join::KeyClusters clusters(keys);
-        for (std::uint32_t key = 0; key < keys.count(); ++key) {
-            self_join.probe(key, collect);
-            self_join.probe(key, clusters);
-        }
-        const std::vector<join::Pair> got = join::row_pairs(keys, threshold, collect.partners);
-        std::vector<join::Pair> expected;
-        std::vector<std::size_t> labels(texts.size());
-        for (std::size_t i = 0; i < texts.size(); ++i) labels[i] = i;
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            for (std::size_t j = i + 1; j < texts.size() && !texts.missing(i); ++j) {
-                if (texts.missing(j)) continue;
-                const double s = score_of(texts, i, j);
-                if (s >= threshold) expected.push_back({std::uint32_t(i), std::uint32_t(j), s});
-            }
-        }
-        for (bool changed = true; changed;) {
-            changed = false;
-            for (const join::Pair& p : expected) {
-                const std::size_t low = std::min(labels[p.first], labels[p.second]);
-                changed = changed || labels[p.first] != low || labels[p.second] != low;
-                labels[p.first] = labels[p.second] = low;
-            }
-        }
-        const bool same = got.size() == expected.size() &&
-                          std::equal(got.begin(), got.end(), expected.begin(), [](auto& x, auto& y) {
-                              return x.first == y.first && x.second == y.second && x.score == y.score;
-                          });
-        if (!same) fail("self-join", U"", U"");
-        if (clusters.row_labels(1.0 >= threshold) != labels) fail("clusters", U"", U"");
+        check_self_join(texts, threshold);
         // Top-k of every text as a query against all candidates.
         const join::CandidateIndex index(join::Scorer::combined, texts);
         const std::size_t k = 1 + gen.below(4);
@@ -225,6 +240,8 @@ int main(int argc, char** argv) {
     std::mt19937_64 rng(seed);
     check_equal_keys_score_one(rng);
     check_length_bound_monotone();
+    check_self_join_exhaustively(U"abc", 6);
+    check_self_join_exhaustively(U"ab", 9);
     check_searches(lists, seed);
     if (failures > 0) return 1;
     std::printf("join core agrees\n");
