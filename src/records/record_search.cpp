@@ -106,21 +106,30 @@ public:
         tally->add_rows(rows_scored_);
     }
 
-    double driver_cutoff(std::size_t d) const {
-        const double factor = factor_[d];
-        return 1.0 - factor * (1.0 - sink_.cutoff()) - kMargin * (1.0 + factor);
-    }
+    double driver_cutoff(std::size_t d) const { return cutoff_for(factor_[d]); }
     std::uint32_t first_row() const { return sink_.first_row(); }
 
+    // A row the driver reaches is scored unless the driver's score is below what the row's
+    // own presence pattern asks of it; then another driver may still bring it.
     void driver_found(std::size_t d, std::uint32_t key, double score) {
         scratch_.memo[d].emplace(key, score);
         for (const std::uint32_t row : index_.field(d).keys().rows(key)) {
-            if (row < sink_.first_row() || !scratch_.rows.insert(row) || !sink_.wants(row)) continue;
-            score_row(row, d, score);
+            if (row < sink_.first_row() || scratch_.rows.contains(row)) continue;
+            const FieldMask shared = query_.mask & index_.mask(row);
+            const double factor = weight_sum(shared) / weight_sum(shared & driver_mask_);
+            if (score < cutoff_for(factor)) continue;
+            scratch_.rows.insert(row);
+            if (sink_.wants(row)) score_row(row, d, score);
         }
     }
 
 private:
+    // What a driver's score must reach for a row whose shared weight is `factor` times the
+    // drivers' share of it.
+    double cutoff_for(double factor) const {
+        return 1.0 - factor * (1.0 - sink_.cutoff()) - kMargin * (1.0 + factor);
+    }
+
     double weight_sum(FieldMask mask) const {
         double sum = 0.0;
         for (std::size_t f = 0; f < index_.field_count(); ++f)
@@ -131,7 +140,7 @@ private:
     // The drivers: the heaviest selective fields of the query (its heaviest field if none
     // is), each with its largest factor; and the patterns that hold none of them.
     void plan() {
-        FieldMask driver_mask = 0;
+        FieldMask& driver_mask = driver_mask_;
         for (const std::size_t f : index_.heaviest_first())
             if (has(query_.mask, f) && index_.selective(f) && drivers_.size() < kDrivers) {
                 drivers_.push_back(f);
@@ -219,6 +228,7 @@ private:
     RowSink& sink_;
     RecordScratch& scratch_;
     std::vector<std::size_t> drivers_;
+    FieldMask driver_mask_ = 0;
     std::array<double, kMaxFields> factor_{};
     std::vector<const PresencePattern*> unreached_;
     std::array<std::size_t, kMaxFields> scored_{};
