@@ -20,13 +20,20 @@ VALUES = st.one_of(ITEMS, st.none(), st.sampled_from(["Paris", "paris", "Lyon", 
 
 
 @st.composite
-def record_sets(draw, min_rows=0, max_rows=18):
+def record_sets(draw, min_rows=0, max_rows=18, values=VALUES):
     fields = draw(st.lists(st.sampled_from(FIELDS), min_size=1, max_size=4, unique=True))
     weights = {field: draw(WEIGHTS) for field in fields}
     scorers = {field: draw(st.sampled_from(SCORERS)) for field in fields}
     count = draw(st.integers(min_rows, max_rows))
-    columns = {field: draw(st.lists(VALUES, min_size=count, max_size=count)) for field in fields}
+    columns = {field: draw(st.lists(values, min_size=count, max_size=count)) for field in fields}
     return columns, weights, scorers
+
+
+# Values seldom missing, over enough rows that some presence patterns are rare (searched on
+# their own) and others common.
+PRESENT = st.one_of(st.sampled_from(["Jon Smith", "John Smyth", "Paris", "paris", "1980-01-02", "abc", "ab", ""]),
+                    st.text(st.sampled_from("abc "), max_size=8))
+MOSTLY_PRESENT = st.integers(0, 12).flatmap(lambda n: st.none() if n == 0 else PRESENT)
 
 
 def query_columns(draw, columns, count):
@@ -53,6 +60,36 @@ def test_top_k_equals_the_record_model(record_set, data):
         expected = hexes(top_k_brute(columns, queries, weights, k, threshold, scorers))
         assert hexes(index.top_k(queries, k=k, threshold=threshold, workers=2)) == expected
         assert hexes(again.top_k(queries, k=k, threshold=threshold)) == expected
+
+
+@st.composite
+def rare_pattern_sets(draw):
+    """A heavy field of one value (too few distinct values to search by) beside two searched
+    ones, the lighter seldom missing: its rare pattern asks the name for a looser cutoff than
+    the common one does, so it must be searched on its own."""
+    count = draw(st.integers(55, 70))
+    columns = {"name": draw(st.lists(PRESENT, min_size=count, max_size=count)),
+               "address": draw(st.lists(MOSTLY_PRESENT, min_size=count, max_size=count)),
+               "city": ["Paris"] * count}
+    weights = {"name": 1.0, "address": draw(st.sampled_from([0.5, 1.0])), "city": draw(st.sampled_from([2.0, 3.0]))}
+    return columns, weights, {}
+
+
+@settings(max_examples=40, deadline=None)
+@given(st.one_of(record_sets(min_rows=21, max_rows=45, values=MOSTLY_PRESENT), rare_pattern_sets()), st.data())
+def test_rare_presence_patterns_are_found_as_the_common_ones(record_set, data):
+    columns, weights, scorers = record_set
+    queries = query_columns(data.draw, columns, 4)
+    if "city" in columns:
+        queries["city"] = data.draw(st.lists(st.sampled_from(["Paris", "paris", None]), min_size=4, max_size=4))
+    index = pj.Index(columns, weights=weights, scorers=scorers)
+    every = top_k_brute(columns, queries, weights, None, float("-inf"), scorers)
+    threshold = data.draw(st.sampled_from(interesting_thresholds([s for row in every for _, s in row])))
+    for k in (1, None):
+        expected = hexes(top_k_brute(columns, queries, weights, k, threshold, scorers))
+        assert hexes(index.top_k(queries, k=k, threshold=threshold)) == expected
+    pairs = [(i, j, s.hex()) for i, j, s in self_join_brute(columns, weights, threshold, scorers)]
+    assert [(i, j, s.hex()) for i, j, s in pj.self_join(columns, threshold, weights=weights, scorers=scorers)] == pairs
 
 
 @MANY

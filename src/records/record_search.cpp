@@ -56,11 +56,14 @@ struct RecordScratch {
 
 class Search;
 
-// The single-field search of a driver field, at the cutoff the record cutoff implies.
+// The single-field search of a driver field, over the whole index or over the rows of a
+// rare pattern (`rows` then maps its rows to the index's), at the cutoff the record cutoff
+// implies for the rows it covers.
 class DriverPolicy {
 public:
-    DriverPolicy(Search& search, std::size_t field, const join::KeyGroups& keys)
-        : search_(search), field_(field), keys_(keys) {}
+    DriverPolicy(Search& search, const join::KeyGroups& keys, const std::vector<std::uint32_t>* rows,
+                 std::size_t field, double factor)
+        : search_(search), keys_(keys), rows_(rows), field_(field), factor_(factor) {}
 
     std::uint32_t first_key() const { return 0; }
     double cutoff() const;
@@ -70,19 +73,24 @@ public:
     void take(std::uint32_t key, double score);
 
 private:
+    std::uint32_t row(std::uint32_t local) const { return rows_ ? (*rows_)[local] : local; }
+
     Search& search_;
-    std::size_t field_;
     const join::KeyGroups& keys_;
+    const std::vector<std::uint32_t>* rows_;
+    std::size_t field_;
+    double factor_;
 };
 
-// One query's search: the plan of driver fields, their searches, and the scoring of
-// each row met.
+// One query's search: the plan of driver fields, their searches over the whole index and
+// over the rows of each rare pattern, and the scoring of each row met.
 //
 // If a row scores at least c over the fields S present in both records, their losses
 // w_f (1 - s_f) add up to at most (1 - c) W_S. The drivers D of S are its heaviest
 // selective fields; share the budget among them by weight: some driver d must have
-// s_d >= 1 - (1 - c) W_S / W_D. A driver's search runs at the loosest of these cutoffs
-// over the presence patterns of the index, and each row it brings is held to its own.
+// s_d >= 1 - (1 - c) W_S / W_D. A driver's search of the whole index runs at the loosest
+// of these cutoffs over the common presence patterns, and each row it brings is held to
+// its own; a rare pattern's rows are searched again on their own at theirs.
 class Search {
 public:
     Search(const RecordIndex& index, const RecordQuery& query, RowSink& sink, RecordScratch& scratch)
@@ -94,7 +102,9 @@ public:
         scratch_.rows.prepare(index_.size());
         try {
             plan();
-            for (const std::size_t d : index_.heaviest_first()) search_driver(d);
+            for (const std::size_t d : index_.heaviest_first())
+                if (factor_[d] != 0.0) search_driver(index_.field(d), nullptr, d, factor_[d]);
+            for (const Partition& part : index_.rare_patterns()) search_partition(part);
         } catch (...) {
             scratch_.rows.clear();
             throw;
@@ -105,31 +115,27 @@ public:
         tally->add_rows(rows_scored_);
     }
 
-    double driver_cutoff(std::size_t d) const { return cutoff_for(factor_[d]); }
-    std::uint32_t first_row() const { return sink_.first_row(); }
-
-    // A row the driver reaches is scored when the driver is one of the row's and its score
-    // reaches what the row's presence pattern asks of it; otherwise another driver of the
-    // row brings it if anything does.
-    void driver_found(std::size_t d, std::uint32_t key, double score) {
-        scratch_.memo[d].emplace(key, score);
-        for (const std::uint32_t row : index_.field(d).keys().rows(key)) {
-            if (row < sink_.first_row() || scratch_.rows.contains(row)) continue;
-            const FieldMask shared = query_.mask & index_.mask(row);
-            const FieldMask drivers = drivers_of(shared);
-            if (!has(drivers, d) || score < cutoff_for(weight_sum(shared) / weight_sum(drivers))) continue;
-            scratch_.rows.insert(row);
-            if (sink_.wants(row)) score_row(row, d, score);
-        }
-    }
-
-private:
     // What a driver's score must reach for a row whose shared weight is `factor` times its
     // drivers' weight.
     double cutoff_for(double factor) const {
         return 1.0 - factor * (1.0 - sink_.cutoff()) - kMargin * (1.0 + factor);
     }
+    std::uint32_t first_row() const { return sink_.first_row(); }
 
+    // A row a driver reaches is scored when the driver is one of the row's and its score
+    // reaches what the row's presence pattern asks of it; otherwise another driver of the
+    // row (or the search of its rare pattern) brings it if anything does.
+    void driver_found(std::size_t d, std::uint32_t row, double score) {
+        if (row < sink_.first_row() || scratch_.rows.contains(row)) return;
+        const FieldMask shared = query_.mask & index_.mask(row);
+        const FieldMask drivers = drivers_of(shared);
+        if (!has(drivers, d) || score < cutoff_for(weight_sum(shared) / weight_sum(drivers))) return;
+        scratch_.rows.insert(row);
+        scratch_.memo[d].emplace(index_.key(d, row), score);
+        if (sink_.wants(row)) score_row(row, d, score);
+    }
+
+private:
     double weight_sum(FieldMask mask) const {
         double sum = 0.0;
         for (std::size_t f = 0; f < index_.field_count(); ++f)
@@ -152,10 +158,11 @@ private:
         return drivers;
     }
 
-    // Each driver's loosest factor over the presence patterns; 0 for a field that drives none.
+    // Each driver's loosest factor over the common presence patterns; 0 for a field that
+    // drives none.
     void plan() {
         factor_.fill(0.0);
-        for (const FieldMask mask : index_.patterns()) {
+        for (const FieldMask mask : index_.common_patterns()) {
             const FieldMask shared = query_.mask & mask;
             if (shared == 0) continue;
             const FieldMask drivers = drivers_of(shared);
@@ -165,13 +172,21 @@ private:
         }
     }
 
-    void search_driver(std::size_t d) {
-        if (factor_[d] == 0.0) return;  // it drives no row
-        const join::CandidateIndex& field = index_.field(d);
-        DriverPolicy policy(*this, d, field.keys());
+    void search_driver(const join::CandidateIndex& field, const std::vector<std::uint32_t>* rows, std::size_t d,
+                       double factor) {
+        DriverPolicy policy(*this, field.keys(), rows, d, factor);
         scored_[d] += join::CandidateSearch<DriverPolicy>(field.keys(), field.postings(), query_.keys[d],
                                                           join::SearchScratch::of_this_thread(), policy)
                           .run();
+    }
+
+    void search_partition(const Partition& part) {
+        const FieldMask shared = query_.mask & part.mask;
+        if (shared == 0 || part.rows.back() < sink_.first_row()) return;
+        const FieldMask drivers = drivers_of(shared);
+        const double factor = weight_sum(shared) / weight_sum(drivers);
+        for (const std::size_t d : index_.heaviest_first())
+            if (has(drivers, d)) search_driver(*part.fields[d], &part.rows, d, factor);
     }
 
     double field_score(std::size_t f, std::uint32_t key) {
@@ -220,11 +235,15 @@ private:
     std::size_t rows_scored_ = 0;
 };
 
-double DriverPolicy::cutoff() const { return search_.driver_cutoff(field_); }
+double DriverPolicy::cutoff() const { return search_.cutoff_for(factor_); }
 
-bool DriverPolicy::admits(std::uint32_t key) const { return keys_.last_row(key) >= search_.first_row(); }
+bool DriverPolicy::admits(std::uint32_t key) const { return row(keys_.last_row(key)) >= search_.first_row(); }
 
-void DriverPolicy::take(std::uint32_t key, double score) { search_.driver_found(field_, key, score); }
+// The search scores some keys below its cutoff; their rows are left to other searches.
+void DriverPolicy::take(std::uint32_t key, double score) {
+    if (score < cutoff()) return;
+    for (const std::uint32_t local : keys_.rows(key)) search_.driver_found(field_, row(local), score);
+}
 
 // A query's best list over rows.
 class BestSink final : public RowSink {
