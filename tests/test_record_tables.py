@@ -30,16 +30,18 @@ def random_records(chooser, count):
 
 
 def model_join(left, right, on, k, threshold, how, scorers=None):
-    """Rows (name, city, dob, id, full_name, city, dob, rid, score, score_<field>...) by brute force."""
+    """Rows (name, city, dob, id, full_name, city, dob, rid, score, score_<field>...) by brute force; id and
+    rid are the records' own, else their positions (rid from 100)."""
     fields = list(on)
     found = top_k_brute({f: [r[f] for r in right] for f in fields}, {f: [r[f] for r in left] for f in fields},
                         on, k, threshold, scorers)
     rows = []
     for row, matches in enumerate(found):
-        mine = tuple(left[row][f] for f in FIELDS) + (row,)
+        mine = tuple(left[row][f] for f in FIELDS) + (left[row].get("id", row),)
         for position, score in matches:
             per_field = tuple(record_score(left[row], right[position], [f], {f: 1.0}, scorers) for f in fields)
-            rows.append(mine + tuple(right[position][f] for f in FIELDS) + (100 + position, score) + per_field)
+            theirs = tuple(right[position][f] for f in FIELDS) + (right[position].get("rid", 100 + position),)
+            rows.append(mine + theirs + (score,) + per_field)
         if not matches and how == "left":
             rows.append(mine + (None,) * (5 + len(fields)))
     return rows
