@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "join/best_rows.hpp"
 #include "join/candidate_search.hpp"
 
 namespace pelgar::join {
@@ -18,51 +19,28 @@ std::size_t CandidateIndex::memory_bytes() const noexcept {
 
 namespace {
 
-// The best list so far of one query, and the cutoff a key must reach to change it.
+// A query's best list over key groups: each key's score goes to its rows.
 class TopK {
 public:
-    TopK(const KeyGroups& keys, std::size_t k, double threshold) : keys_(keys), k_(k), threshold_(threshold) {}
+    TopK(const KeyGroups& keys, std::size_t k, double threshold) : keys_(keys), best_(k, threshold) {}
 
     std::uint32_t first_key() const { return 0; }
-    // A key whose bound is below this cannot enter the list.
-    double cutoff() const { return best_.size() < k_ ? threshold_ : std::max(threshold_, best_.front().score); }
+    double cutoff() const { return best_.cutoff(); }
     void prefetch(std::uint32_t) const {}
     bool admits(std::uint32_t) const { return true; }
     bool score_query_first(std::uint32_t, std::u32string_view) const { return true; }
 
-    // A key's score goes to each of its rows, lowest first, while they can enter the list.
+    // A key's rows, lowest first, while they can enter the list.
     void take(std::uint32_t key, double score) {
-        if (!(score >= threshold_)) return;
-        for (const std::uint32_t row : keys_.rows(key)) {
-            const matching::Match match{row, score};
-            // best_ is a heap whose front is the worst entry of the list.
-            if (best_.size() < k_) {
-                best_.push_back(match);
-                std::push_heap(best_.begin(), best_.end(), better);
-            } else if (better(match, best_.front())) {
-                std::pop_heap(best_.begin(), best_.end(), better);
-                best_.back() = match;
-                std::push_heap(best_.begin(), best_.end(), better);
-            } else {
-                return;  // the key's later rows rank lower still
-            }
-        }
+        for (const std::uint32_t row : keys_.rows(key))
+            if (!best_.offer({row, score})) return;
     }
 
-    std::vector<matching::Match> sorted() && {
-        std::sort(best_.begin(), best_.end(), better);
-        return std::move(best_);
-    }
+    std::vector<matching::Match> sorted() && { return std::move(best_).sorted(); }
 
 private:
-    static bool better(const matching::Match& x, const matching::Match& y) {
-        return x.score > y.score || (x.score == y.score && x.index < y.index);
-    }
-
     const KeyGroups& keys_;
-    std::size_t k_;
-    double threshold_;
-    std::vector<matching::Match> best_;
+    BestRows best_;
 };
 
 }  // namespace

@@ -16,13 +16,14 @@
 #include "join/output_budget.hpp"
 #include "join/prepared_texts.hpp"
 #include "join/self_join.hpp"
+#include "join_python/arguments.hpp"
 #include "join_python/entry_points.hpp"
 #include "join_python/memory_room.hpp"
 #include "join_python/released_run.hpp"
 #include "join_python/result_columns.hpp"
+#include "join_python/result_lists.hpp"
 #include "join_python/text_input.hpp"
 #include "python/calling_frame.hpp"
-#include "worker_pool/pool_size.hpp"
 #include "python/py_ref.hpp"
 #include "python/python_error.hpp"
 #include "text/utf8.hpp"
@@ -36,40 +37,6 @@ using python::Ref;
 namespace {
 
 constexpr const char* kCapsuleName = "pelgar_join.Index";
-
-// What top_k answers with: lists of (position, score), columns, or columns with a row for
-// each query that found nothing.
-enum ResultForm : int { kLists = 0, kColumns = 1, kLeftJoinColumns = 2 };
-
-join::Scorer scorer_argument(int code) {
-    if (code < 0 || code > 2) throw PythonError::with_message(PyExc_ValueError, "unknown scorer code");
-    return static_cast<join::Scorer>(code);
-}
-
-std::size_t workers_argument(Py_ssize_t workers) {
-    if (workers <= 0) return pool::default_pool_size();
-    return std::min(static_cast<std::size_t>(workers), pool::max_pool_size);
-}
-
-// Every text's key, made on the workers with the lock released.
-join::PreparedTexts prepare_all(const TextsWithGaps& input, join::Scorer scorer, std::size_t workers) {
-    const std::size_t count = input.texts.size();
-    std::vector<std::string> keys(count);
-    run_released(workers, count, [&](std::size_t i) {
-        if (!input.missing[i]) keys[i] = join::prepare_key(input.texts[i], scorer);
-    }, nullptr);
-    join::PreparedTexts prepared;
-    prepared.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (input.missing[i]) {
-            prepared.add_missing();
-        } else {
-            prepared.add_key(keys[i]);
-            std::string().swap(keys[i]);
-        }
-    }
-    return prepared;
-}
 
 void destroy_index(PyObject* capsule) {
     delete static_cast<join::CandidateIndex*>(PyCapsule_GetPointer(capsule, kCapsuleName));
@@ -86,39 +53,6 @@ const join::CandidateIndex& index_of(PyObject* capsule) {
     if (!pointer) throw PythonError::fetch();
     return *static_cast<const join::CandidateIndex*>(pointer);
 }
-
-PyObject* new_int(std::size_t value) { return checked(PyLong_FromSize_t(value)); }
-
-// [(position, score), ...] in the given order.
-PyObject* match_list(const std::vector<matching::Match>& matches) {
-    Ref list(checked(PyList_New(static_cast<Py_ssize_t>(matches.size()))));
-    for (std::size_t i = 0; i < matches.size(); ++i) {
-        Ref position(new_int(matches[i].index));
-        Ref score(checked(PyFloat_FromDouble(matches[i].score)));
-        PyObject* tuple = checked(PyTuple_Pack(2, position.get(), score.get()));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), tuple);
-    }
-    return list.release();
-}
-
-// [(first, second, score), ...] in the given order.
-PyObject* pair_list(const std::vector<join::Pair>& pairs) {
-    Ref list(checked(PyList_New(static_cast<Py_ssize_t>(pairs.size()))));
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        Ref first(new_int(pairs[i].first)), second(new_int(pairs[i].second));
-        Ref score(checked(PyFloat_FromDouble(pairs[i].score)));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
-                       checked(PyTuple_Pack(3, first.get(), second.get(), score.get())));
-    }
-    return list.release();
-}
-
-// What one entry of a result costs as Python objects (a tuple, its int and float, a list
-// slot, allocator overhead) and as the native entry it is made from.
-constexpr std::size_t kBytesPerPair = 200;
-constexpr std::size_t kBytesPerMatch = 160;
-// The same for a row of result columns: three 8-byte values, twice while the columns grow.
-constexpr std::size_t kBytesPerColumnRow = 48;
 
 // The texts of a self-join entry point, prepared: (texts, threshold, scorer code, workers, progress).
 struct SelfJoinCall {
@@ -182,13 +116,6 @@ private:
     std::vector<std::vector<std::pair<std::uint32_t, double>>> partners_;
 };
 
-// The result was refused before it was built: how much was found, and what to do instead.
-PythonError memory_error(const std::string& what, std::size_t found, const std::string& instead) {
-    return PythonError::with_message(PyExc_MemoryError, what + ": " + std::to_string(found) +
-                                                            " found so far, more than fit in the memory this process "
-                                                            "may use; " + instead);
-}
-
 }  // namespace
 
 PyObject* index_build(PyObject*, PyObject* args) {
@@ -223,23 +150,7 @@ PyObject* index_from_keys(PyObject*, PyObject* args) {
 }
 
 PyObject* index_keys(PyObject*, PyObject* capsule) {
-    return python::run_in_frame([&]() -> PyObject* {
-        const join::KeyGroups& keys = index_of(capsule).keys();
-        const std::vector<std::uint32_t> key_of = keys.keys_of_rows();
-        Ref list(checked(PyList_New(static_cast<Py_ssize_t>(keys.row_count()))));
-        for (std::size_t i = 0; i < keys.row_count(); ++i) {
-            PyObject* item;
-            if (key_of[i] == join::KeyGroups::kNoKey) {
-                Py_INCREF(Py_None);
-                item = Py_None;
-            } else {
-                const std::string_view key = keys.key(key_of[i]);
-                item = checked(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
-            }
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
-        }
-        return list.release();
-    });
+    return python::run_in_frame([&]() -> PyObject* { return key_list(index_of(capsule).keys()); });
 }
 
 PyObject* index_info(PyObject*, PyObject* capsule) {
@@ -280,16 +191,8 @@ PyObject* top_k(PyObject*, PyObject* args) {
         std::size_t total_scored = 0;
         for (const std::size_t s : scored) total_scored += s;
         Ref count(new_int(total_scored));
-        if (form != kLists) {
-            Ref columns(columns_object(columns_of_matches(answers, form == kLeftJoinColumns)));
-            return checked(PyTuple_Pack(2, columns.get(), count.get()));
-        }
-        Ref list(checked(PyList_New(static_cast<Py_ssize_t>(answers.size()))));
-        for (std::size_t i = 0; i < answers.size(); ++i) {
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), match_list(answers[i]));
-            std::vector<matching::Match>().swap(answers[i]);
-        }
-        return checked(PyTuple_Pack(2, list.get(), count.get()));
+        Ref result(top_k_answers(answers, form));
+        return checked(PyTuple_Pack(2, result.get(), count.get()));
     });
 }
 

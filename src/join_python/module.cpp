@@ -2,6 +2,7 @@
 #include <Python.h>
 
 #include "join_python/entry_points.hpp"
+#include "join_python/record_entry_points.hpp"
 
 namespace pelgar::join_python {
 
@@ -15,6 +16,20 @@ PyMethodDef function_table[] = {
     {"top_k", top_k, METH_VARARGS, "top_k(capsule, queries, k, threshold, workers, progress, form=0)"},
     {"self_join", self_join, METH_VARARGS, "self_join(texts, threshold, scorer_code, workers, progress, columnar=False)"},
     {"clusters", clusters, METH_VARARGS, "clusters(texts, threshold, scorer_code, workers, progress)"},
+    {"record_index_build", record_index_build, METH_VARARGS,
+     "record_index_build(names, columns, weights, scorer_codes, workers) -> capsule"},
+    {"record_index_from_keys", record_index_from_keys, METH_VARARGS,
+     "record_index_from_keys(names, keys, weights, scorer_codes) -> capsule"},
+    {"record_index_keys", record_index_keys, METH_O, "record_index_keys(capsule) -> per field, prepared keys or None"},
+    {"record_index_info", record_index_info, METH_O, "record_index_info(capsule) -> (size, memory bytes)"},
+    {"record_top_k", record_top_k, METH_VARARGS,
+     "record_top_k(capsule, names, queries, k, threshold, workers, progress, form=0)"},
+    {"record_self_join", record_self_join, METH_VARARGS,
+     "record_self_join(names, columns, weights, scorer_codes, threshold, workers, progress, columnar=False)"},
+    {"record_clusters", record_clusters, METH_VARARGS,
+     "record_clusters(names, columns, weights, scorer_codes, threshold, workers, progress)"},
+    {"record_field_scores", record_field_scores, METH_VARARGS,
+     "record_field_scores(capsule, names, queries, query_rows, positions, workers) -> per field, Columns"},
     {nullptr, nullptr, 0, nullptr},
 };
 

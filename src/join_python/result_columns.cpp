@@ -43,15 +43,48 @@ void ResultColumns::add_first_only(std::int64_t first) {
     ++null_count_;
 }
 
-arrow::ExportTable ResultColumns::export_table(const std::shared_ptr<const ResultColumns>& self) {
-    const std::uint8_t* validity = self->nullable_ && self->null_count_ > 0 ? self->present_.data() : nullptr;
-    const std::int64_t nulls = validity ? self->null_count_ : 0;
+arrow::ExportTable ResultColumns::export_table(const std::shared_ptr<const ColumnSource>& self) const {
+    const std::uint8_t* validity = nullable_ && null_count_ > 0 ? present_.data() : nullptr;
+    const std::int64_t nulls = validity ? null_count_ : 0;
     arrow::ExportTable table;
     table.owner = self;
-    table.rows = static_cast<std::int64_t>(self->rows());
-    table.columns = {{self->names_[0], "l", self->first_.data(), nullptr, 0},
-                     {self->names_[1], "l", self->second_.data(), validity, nulls},
-                     {"score", "g", self->score_.data(), validity, nulls}};
+    table.rows = static_cast<std::int64_t>(rows());
+    table.columns = {{names_[0], "l", first_.data(), nullptr, 0},
+                     {names_[1], "l", second_.data(), validity, nulls},
+                     {"score", "g", score_.data(), validity, nulls}};
+    return table;
+}
+
+void ScoreColumn::reserve(std::size_t rows) {
+    scores_.reserve(rows);
+    present_.reserve((rows + 7) / 8);
+}
+
+void ScoreColumn::mark(bool present) {
+    const std::size_t row = scores_.size() - 1;
+    if (row % 8 == 0) present_.push_back(0);
+    if (present)
+        present_.back() = static_cast<std::uint8_t>(present_.back() | (1u << (row % 8)));
+    else
+        ++null_count_;
+}
+
+void ScoreColumn::add(double score) {
+    scores_.push_back(score);
+    mark(true);
+}
+
+void ScoreColumn::add_null() {
+    scores_.push_back(0.0);
+    mark(false);
+}
+
+arrow::ExportTable ScoreColumn::export_table(const std::shared_ptr<const ColumnSource>& self) const {
+    const std::uint8_t* validity = null_count_ > 0 ? present_.data() : nullptr;
+    arrow::ExportTable table;
+    table.owner = self;
+    table.rows = static_cast<std::int64_t>(rows());
+    table.columns = {{"score", "g", scores_.data(), validity, validity ? null_count_ : 0}};
     return table;
 }
 
@@ -80,10 +113,10 @@ namespace {
 
 struct ColumnsObject {
     PyObject_HEAD
-    std::shared_ptr<const ResultColumns>* columns;
+    std::shared_ptr<const ColumnSource>* columns;
 };
 
-const ResultColumns& columns_of(PyObject* self) { return **reinterpret_cast<ColumnsObject*>(self)->columns; }
+const ColumnSource& columns_of(PyObject* self) { return **reinterpret_cast<ColumnsObject*>(self)->columns; }
 
 PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*) {
     PyErr_SetString(PyExc_TypeError, "pelgar_join.Columns objects are made by top_k and self_join only");
@@ -101,9 +134,9 @@ Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(columns_of(se
 
 PyObject* repr(PyObject* self) {
     return python::run_in_frame([&]() -> PyObject* {
-        const ResultColumns& columns = columns_of(self);
-        const std::string text = std::string("<pelgar_join.Columns (") + columns.name(0) + ", " + columns.name(1) +
-                                 ", score): " + std::to_string(columns.rows()) + " rows>";
+        const ColumnSource& columns = columns_of(self);
+        const std::string text =
+            "<pelgar_join.Columns (" + columns.names() + "): " + std::to_string(columns.rows()) + " rows>";
         return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     });
 }
@@ -115,7 +148,8 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* requested = nullptr;
         if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O", const_cast<char**>(keywords), &requested))
             throw PythonError::fetch();
-        return arrow::stream_capsule(ResultColumns::export_table(*reinterpret_cast<ColumnsObject*>(self)->columns));
+        const std::shared_ptr<const ColumnSource>& columns = *reinterpret_cast<ColumnsObject*>(self)->columns;
+        return arrow::stream_capsule(columns->export_table(columns));
     });
 }
 
@@ -149,9 +183,12 @@ PyTypeObject* the_type() {
 }  // namespace
 
 PyObject* columns_object(ResultColumns columns) {
+    return columns_object(std::make_shared<const ResultColumns>(std::move(columns)));
+}
+
+PyObject* columns_object(std::shared_ptr<const ColumnSource> columns) {
     PyTypeObject* type = the_type();
-    auto shared = std::make_unique<std::shared_ptr<const ResultColumns>>(
-        std::make_shared<const ResultColumns>(std::move(columns)));
+    auto shared = std::make_unique<std::shared_ptr<const ColumnSource>>(std::move(columns));
     PyObject* self = checked(reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc))(type, 0));
     reinterpret_cast<ColumnsObject*>(self)->columns = shared.release();
     return self;

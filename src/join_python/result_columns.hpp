@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "join/self_join.hpp"
@@ -13,9 +14,20 @@
 // Results as three columns built natively, for Arrow consumers: no Python object per row.
 namespace pelgar::join_python {
 
+// Columns that a pelgar_join.Columns object exports.
+class ColumnSource {
+public:
+    virtual ~ColumnSource() = default;
+    virtual std::size_t rows() const noexcept = 0;
+    // The column names, as repr shows them: "a, b, score".
+    virtual std::string names() const = 0;
+    // The columns for export; `self` owns this object and is kept alive by what is exported.
+    virtual arrow::ExportTable export_table(const std::shared_ptr<const ColumnSource>& self) const = 0;
+};
+
 // Rows of (first int64, second int64, score float64) under the given column names. A
 // nullable table may hold rows whose second and score are null.
-class ResultColumns {
+class ResultColumns final : public ColumnSource {
 public:
     ResultColumns(const char* first_name, const char* second_name, bool nullable)
         : names_{first_name, second_name}, nullable_(nullable) {}
@@ -25,10 +37,9 @@ public:
     // A row with only its first value; the table must be nullable.
     void add_first_only(std::int64_t first);
 
-    std::size_t rows() const noexcept { return first_.size(); }
-    const char* name(std::size_t column) const noexcept { return column < 2 ? names_[column] : "score"; }
-    // The columns for export; `self` owns this object and is kept alive by what is exported.
-    static arrow::ExportTable export_table(const std::shared_ptr<const ResultColumns>& self);
+    std::size_t rows() const noexcept override { return first_.size(); }
+    std::string names() const override { return std::string(names_[0]) + ", " + names_[1] + ", score"; }
+    arrow::ExportTable export_table(const std::shared_ptr<const ColumnSource>& self) const override;
 
 private:
     void mark(bool present);
@@ -41,6 +52,25 @@ private:
     std::int64_t null_count_ = 0;
 };
 
+// One float64 column "score", null where a row has no score.
+class ScoreColumn final : public ColumnSource {
+public:
+    void reserve(std::size_t rows);
+    void add(double score);
+    void add_null();
+
+    std::size_t rows() const noexcept override { return scores_.size(); }
+    std::string names() const override { return "score"; }
+    arrow::ExportTable export_table(const std::shared_ptr<const ColumnSource>& self) const override;
+
+private:
+    void mark(bool present);
+
+    std::vector<double> scores_;
+    std::vector<std::uint8_t> present_;
+    std::int64_t null_count_ = 0;
+};
+
 // top_k's answers as (query, position, score) by query, then rank; keep_unmatched adds a
 // row with null position and score for each query that found nothing (a left join's rows).
 ResultColumns columns_of_matches(const std::vector<std::vector<matching::Match>>& answers, bool keep_unmatched);
@@ -50,6 +80,7 @@ ResultColumns columns_of_pairs(const std::vector<join::Pair>& pairs);
 
 // A new pelgar_join.Columns object: len() and __arrow_c_stream__ over the columns. Its
 // type is made on first use and kept for the life of the process.
+PyObject* columns_object(std::shared_ptr<const ColumnSource> columns);
 PyObject* columns_object(ResultColumns columns);
 
 }  // namespace pelgar::join_python

@@ -23,9 +23,17 @@ table: pl.DataFrame = pl.DataFrame(pj.self_join(["a", "a"], 0.9, columnar=True))
 joined: pl.DataFrame = pj.fuzzy_join(pl.DataFrame({"n": ["a"]}), pl.DataFrame({"n": ["a"]}), "n")
 clusters: pl.Series = pj.dedupe(pl.DataFrame({"n": ["a"]}), "n", 0.9)
 not_lists: List[List[Tuple[int, float]]] = index.top_k(["a"], columnar=True)  # error
+# Records of several fields
+people = pj.Index({"name": ["Ann Lee", None], "city": [None, "Paris"]}, weights={"name": 0.7, "city": 0.3},
+                  scorers={"name": "token_sort"})
+fields: Tuple[str, ...] = people.fields or ()
+found: List[List[Tuple[int, float]]] = people.top_k({"name": ["ann"], "city": ["paris"]}, k=2, threshold=0.5)
+record_pairs: List[Tuple[int, int, float]] = pj.self_join({"name": ["a", "a"]}, 0.9, weights={"name": 1.0})
+record_labels: List[int] = pj.clusters({"name": pl.Series(["a"])}, 0.9, weights={"name": 1.0})
+not_weights: str = people.weights  # error
 # several weighted fields
 weighted: pd.DataFrame = pj.fuzzy_join(pd.DataFrame({"n": ["a"], "c": ["b"]}), pd.DataFrame({"m": ["a"], "c": ["b"]}),
                                        on={"n": 0.6, "c": 0.4}, right_on={"n": "m"}, scorers={"c": "token_set"},
                                        field_scores=True)
 weighted_groups: "pd.Series[int]" = pj.dedupe(frame, {"n": 1, "c": 0.5}, 0.9, scorers={"c": "token_sort"})
-not_weights = pj.fuzzy_join(frame, frame, on={"n": "heavy"})  # error
+bad_weights = pj.fuzzy_join(frame, frame, on={"n": "heavy"})  # error

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "join/candidate_index.hpp"
+#include "join/prepared_texts.hpp"
+
+namespace pelgar::records {
+
+// Which fields of a record are present: bit f for field f.
+using FieldMask = std::uint64_t;
+constexpr std::size_t kMaxFields = 64;
+
+struct FieldSpec {
+    double weight;
+    join::Scorer scorer;
+};
+
+// Rows that have the same fields present.
+struct PresencePattern {
+    FieldMask mask;
+    std::vector<std::uint32_t> rows;  // increasing
+};
+
+// Records of several fields prepared once for many searches: each field a candidate index
+// of its own (key groups and trigram postings), and per row its key in each field.
+// Immutable once built; searches share it freely.
+class RecordIndex {
+public:
+    RecordIndex(std::vector<FieldSpec> fields, const std::vector<join::PreparedTexts>& columns);
+
+    std::size_t field_count() const noexcept { return specs_.size(); }
+    const FieldSpec& spec(std::size_t field) const noexcept { return specs_[field]; }
+    const join::CandidateIndex& field(std::size_t field) const noexcept { return *fields_[field]; }
+    std::size_t size() const noexcept { return rows_; }
+    // The row's key in the field, KeyGroups::kNoKey where the field is missing.
+    std::uint32_t key(std::size_t field, std::size_t row) const noexcept { return keys_[row * specs_.size() + field]; }
+    FieldMask mask(std::size_t row) const noexcept { return masks_[row]; }
+    const std::vector<PresencePattern>& patterns() const noexcept { return patterns_; }
+    // Fields by decreasing weight, equal weights in field order.
+    const std::vector<std::size_t>& heaviest_first() const noexcept { return heaviest_first_; }
+    // Whether a field has keys varied enough for a search by it to narrow the candidates.
+    bool selective(std::size_t field) const noexcept;
+    std::size_t memory_bytes() const noexcept;
+
+private:
+    std::vector<FieldSpec> specs_;
+    std::vector<std::unique_ptr<join::CandidateIndex>> fields_;
+    std::size_t rows_ = 0;
+    std::vector<std::uint32_t> keys_;  // by row, then field
+    std::vector<FieldMask> masks_;
+    std::vector<PresencePattern> patterns_;
+    std::vector<std::size_t> heaviest_first_;
+};
+
+}  // namespace pelgar::records

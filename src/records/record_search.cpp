@@ -1,0 +1,260 @@
+#include "records/record_search.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <unordered_map>
+
+#include "join/best_rows.hpp"
+#include "join/candidate_search.hpp"
+#include "join/search_scratch.hpp"
+#include "measures/weighted_score.hpp"
+#include "records/record_score.hpp"
+#include "text/utf8.hpp"
+
+namespace pelgar::records {
+
+std::vector<std::size_t> FieldTally::scored() const {
+    std::vector<std::size_t> counts(fields_);
+    for (std::size_t f = 0; f < fields_; ++f) counts[f] = scored_[f].load(std::memory_order_relaxed);
+    return counts;
+}
+
+RecordQuery query_of_row(const RecordIndex& index, std::size_t row) {
+    RecordQuery query;
+    query.keys.resize(index.field_count());
+    for (std::size_t f = 0; f < index.field_count(); ++f) {
+        const std::uint32_t key = index.key(f, row);
+        if (key == join::KeyGroups::kNoKey) continue;
+        query.keys[f] = text::decode_utf8(index.field(f).keys().key(key));
+        query.mask |= FieldMask{1} << f;
+    }
+    return query;
+}
+
+namespace {
+
+// Far above the rounding of any sum of weights and scores here, far below any gap that
+// matters: derived cutoffs are lowered by it, so that they only ever let more through.
+constexpr double kMargin = 1e-9;
+// Searches by more fields split the loss budget finer but each costs a search.
+constexpr std::size_t kDrivers = 2;
+constexpr std::size_t kNoField = kMaxFields;
+
+bool has(FieldMask mask, std::size_t field) { return (mask >> field) & 1; }
+
+// What one thread reuses from one search to the next.
+struct RecordScratch {
+    join::SeenKeys rows;
+    std::array<std::unordered_map<std::uint32_t, double>, kMaxFields> memo;  // by field: key -> score
+    std::u32string text;
+
+    static RecordScratch& of_this_thread() {
+        thread_local RecordScratch scratch;
+        return scratch;
+    }
+};
+
+class Search;
+
+// The single-field search of a driver field, at the cutoff the record cutoff implies.
+class DriverPolicy {
+public:
+    DriverPolicy(Search& search, std::size_t field, const join::KeyGroups& keys)
+        : search_(search), field_(field), keys_(keys) {}
+
+    std::uint32_t first_key() const { return 0; }
+    double cutoff() const;
+    void prefetch(std::uint32_t key) const { keys_.prefetch_rows(key); }
+    bool admits(std::uint32_t key) const;
+    bool score_query_first(std::uint32_t, std::u32string_view) const { return true; }
+    void take(std::uint32_t key, double score);
+
+private:
+    Search& search_;
+    std::size_t field_;
+    const join::KeyGroups& keys_;
+};
+
+// One query's search: the plan of driver fields, the searches, the rows no driver
+// reaches, and the scoring of each row met.
+//
+// If a row scores at least c over the fields S present in both records, their losses
+// w_f (1 - s_f) add up to at most (1 - c) W_S. Share that budget among the drivers D in S
+// by weight: some driver d must have s_d >= 1 - (1 - c) W_S / W_{D in S}. The factor
+// W_S / W_{D in S} is taken at its largest over the presence patterns of the index.
+class Search {
+public:
+    Search(const RecordIndex& index, const RecordQuery& query, RowSink& sink, RecordScratch& scratch)
+        : index_(index), query_(query), sink_(sink), scratch_(scratch) {}
+
+    void run(FieldTally* tally) {
+        if (std::isnan(sink_.cutoff()) || query_.mask == 0) return;
+        for (std::size_t f = 0; f < index_.field_count(); ++f) scratch_.memo[f].clear();
+        scratch_.rows.prepare(index_.size());
+        try {
+            plan();
+            for (const std::size_t d : drivers_) search_driver(d);
+            for (const PresencePattern* pattern : unreached_) read_all(*pattern);
+        } catch (...) {
+            scratch_.rows.clear();
+            throw;
+        }
+        scratch_.rows.clear();
+        if (!tally) return;
+        for (std::size_t f = 0; f < index_.field_count(); ++f) tally->add(f, scored_[f]);
+        tally->add_rows(rows_scored_);
+    }
+
+    double driver_cutoff(std::size_t d) const {
+        const double factor = factor_[d];
+        return 1.0 - factor * (1.0 - sink_.cutoff()) - kMargin * (1.0 + factor);
+    }
+    std::uint32_t first_row() const { return sink_.first_row(); }
+
+    void driver_found(std::size_t d, std::uint32_t key, double score) {
+        scratch_.memo[d].emplace(key, score);
+        for (const std::uint32_t row : index_.field(d).keys().rows(key)) {
+            if (row < sink_.first_row() || !scratch_.rows.insert(row) || !sink_.wants(row)) continue;
+            score_row(row, d, score);
+        }
+    }
+
+private:
+    double weight_sum(FieldMask mask) const {
+        double sum = 0.0;
+        for (std::size_t f = 0; f < index_.field_count(); ++f)
+            if (has(mask, f)) sum += index_.spec(f).weight;
+        return sum;
+    }
+
+    // The drivers: the heaviest selective fields of the query (its heaviest field if none
+    // is), each with its largest factor; and the patterns that hold none of them.
+    void plan() {
+        FieldMask driver_mask = 0;
+        for (const std::size_t f : index_.heaviest_first())
+            if (has(query_.mask, f) && index_.selective(f) && drivers_.size() < kDrivers) {
+                drivers_.push_back(f);
+                driver_mask |= FieldMask{1} << f;
+            }
+        for (const std::size_t f : index_.heaviest_first())
+            if (drivers_.empty() && has(query_.mask, f)) {
+                drivers_.push_back(f);
+                driver_mask |= FieldMask{1} << f;
+            }
+        factor_.fill(0.0);
+        for (const PresencePattern& pattern : index_.patterns()) {
+            const FieldMask shared = query_.mask & pattern.mask;
+            if (shared == 0) continue;
+            if ((shared & driver_mask) == 0) {
+                unreached_.push_back(&pattern);
+                continue;
+            }
+            const double factor = weight_sum(shared) / weight_sum(shared & driver_mask);
+            for (const std::size_t d : drivers_)
+                if (has(shared, d)) factor_[d] = std::max(factor_[d], factor);
+        }
+    }
+
+    void search_driver(std::size_t d) {
+        if (factor_[d] == 0.0) return;  // no row shares it
+        const join::CandidateIndex& field = index_.field(d);
+        DriverPolicy policy(*this, d, field.keys());
+        scored_[d] += join::CandidateSearch<DriverPolicy>(field.keys(), field.postings(), query_.keys[d],
+                                                          join::SearchScratch::of_this_thread(), policy)
+                          .run();
+    }
+
+    void read_all(const PresencePattern& pattern) {
+        StopPoll poll;
+        const auto begin = std::lower_bound(pattern.rows.begin(), pattern.rows.end(), sink_.first_row());
+        for (auto row = begin; row != pattern.rows.end(); ++row) {
+            poll(static_cast<std::int64_t>(index_.field_count()));
+            if (sink_.wants(*row)) score_row(*row, kNoField, 0.0);
+        }
+    }
+
+    double field_score(std::size_t f, std::uint32_t key) {
+        auto [place, fresh] = scratch_.memo[f].try_emplace(key, 0.0);
+        if (fresh) {
+            text::decode_utf8(index_.field(f).keys().key(key), scratch_.text);
+            place->second = measures::weighted_score(query_.keys[f], scratch_.text);
+            ++scored_[f];
+        }
+        return place->second;
+    }
+
+    // Scores the row's fields heaviest first, each unscored one bounded by 1.0, stopping
+    // once the bound falls below the cutoff; the score itself is summed in field order.
+    void score_row(std::uint32_t row, std::size_t known, double known_score) {
+        const FieldMask shared = query_.mask & index_.mask(row);
+        if (shared == 0) return;
+        std::array<double, kMaxFields> scores{};
+        double total = 0.0;
+        for (const std::size_t f : index_.heaviest_first())
+            if (has(shared, f)) total += index_.spec(f).weight;
+        double reached = 0.0, rest = total;
+        if (known != kNoField) {
+            scores[known] = known_score;
+            reached += index_.spec(known).weight * known_score;
+            rest -= index_.spec(known).weight;
+        }
+        ++rows_scored_;
+        for (const std::size_t f : index_.heaviest_first()) {
+            if (!has(shared, f) || f == known) continue;
+            if (reached + rest < (sink_.cutoff() - kMargin) * total) return;
+            const double weight = index_.spec(f).weight;
+            scores[f] = field_score(f, index_.key(f, row));
+            reached += weight * scores[f];
+            rest -= weight;
+        }
+        RecordScore score;
+        for (std::size_t f = 0; f < index_.field_count(); ++f)
+            if (has(shared, f)) score.add(index_.spec(f).weight, scores[f]);
+        if (score.score() >= sink_.cutoff()) sink_.take(row, score.score());
+    }
+
+    const RecordIndex& index_;
+    const RecordQuery& query_;
+    RowSink& sink_;
+    RecordScratch& scratch_;
+    std::vector<std::size_t> drivers_;
+    std::array<double, kMaxFields> factor_{};
+    std::vector<const PresencePattern*> unreached_;
+    std::array<std::size_t, kMaxFields> scored_{};
+    std::size_t rows_scored_ = 0;
+};
+
+double DriverPolicy::cutoff() const { return search_.driver_cutoff(field_); }
+
+bool DriverPolicy::admits(std::uint32_t key) const { return keys_.last_row(key) >= search_.first_row(); }
+
+void DriverPolicy::take(std::uint32_t key, double score) { search_.driver_found(field_, key, score); }
+
+// A query's best list over rows.
+class BestSink final : public RowSink {
+public:
+    BestSink(std::size_t k, double threshold) : best_(k, threshold) {}
+    double cutoff() const override { return best_.cutoff(); }
+    void take(std::uint32_t row, double score) override { best_.offer({row, score}); }
+    std::vector<matching::Match> sorted() && { return std::move(best_).sorted(); }
+
+private:
+    join::BestRows best_;
+};
+
+}  // namespace
+
+void search_record(const RecordIndex& index, const RecordQuery& query, RowSink& sink, FieldTally* tally) {
+    Search(index, query, sink, RecordScratch::of_this_thread()).run(tally);
+}
+
+std::vector<matching::Match> record_top_k(const RecordIndex& index, const RecordQuery& query, std::size_t k,
+                                          double threshold, FieldTally* tally) {
+    if (k == 0 || std::isnan(threshold)) return {};
+    BestSink best(k, threshold);
+    search_record(index, query, best, tally);
+    return std::move(best).sorted();
+}
+
+}  // namespace pelgar::records

@@ -1,0 +1,174 @@
+"""Records of several fields: pelgar_join against the brute-force record model."""
+
+import pickle
+
+import pelgar_join as pj
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from pelgar_join._join import field_scores
+
+from join_model import ITEMS, SCORERS, clusters_of_pairs, interesting_thresholds, next_double
+from record_model import record_score, rows, self_join_brute, top_k_brute
+
+MANY = settings(max_examples=200, deadline=None)
+FIELDS = ("name", "address", "city", "dob")
+# Weights that differ by orders of magnitude as well as ordinary ones.
+WEIGHTS = st.sampled_from([1e-6, 0.001, 0.1, 0.2, 0.3, 0.4, 1.0, 3.0, 1000.0])
+# Values missing more often than in one-field lists, so that every presence pattern occurs.
+VALUES = st.one_of(ITEMS, st.none(), st.sampled_from(["Paris", "paris", "Lyon", "1980-01-02", "1980-02-01"]))
+
+
+@st.composite
+def record_sets(draw, min_rows=0, max_rows=18):
+    fields = draw(st.lists(st.sampled_from(FIELDS), min_size=1, max_size=4, unique=True))
+    weights = {field: draw(WEIGHTS) for field in fields}
+    scorers = {field: draw(st.sampled_from(SCORERS)) for field in fields}
+    count = draw(st.integers(min_rows, max_rows))
+    columns = {field: draw(st.lists(VALUES, min_size=count, max_size=count)) for field in fields}
+    return columns, weights, scorers
+
+
+def query_columns(draw, columns, count):
+    """Queries over the same fields: fresh values, or candidates' own (for ties and equal records)."""
+    pool = [value for column in columns.values() for value in column] + [None]
+    return {field: draw(st.lists(st.one_of(VALUES, st.sampled_from(pool)), min_size=count, max_size=count))
+            for field in columns}
+
+
+def hexes(answers):
+    return [[(i, s.hex()) for i, s in row] for row in answers]
+
+
+@MANY
+@given(record_sets(), st.data())
+def test_top_k_equals_the_record_model(record_set, data):
+    columns, weights, scorers = record_set
+    queries = query_columns(data.draw, columns, data.draw(st.integers(1, 5)))
+    index = pj.Index(columns, weights=weights, scorers=scorers)
+    every = top_k_brute(columns, queries, weights, None, float("-inf"), scorers)
+    threshold = data.draw(st.sampled_from(interesting_thresholds([s for row in every for _, s in row])))
+    again = pickle.loads(pickle.dumps(index))
+    for k in (1, 3, None):
+        expected = hexes(top_k_brute(columns, queries, weights, k, threshold, scorers))
+        assert hexes(index.top_k(queries, k=k, threshold=threshold, workers=2)) == expected
+        assert hexes(again.top_k(queries, k=k, threshold=threshold)) == expected
+
+
+@MANY
+@given(record_sets(max_rows=24), st.data())
+def test_self_join_and_clusters_equal_the_record_model(record_set, data):
+    columns, weights, scorers = record_set
+    every = self_join_brute(columns, weights, float("-inf"), scorers)
+    threshold = data.draw(st.sampled_from(interesting_thresholds([s for _, _, s in every])))
+    expected = [(i, j, s.hex()) for i, j, s in every if s >= threshold]
+    got = pj.self_join(columns, threshold, weights=weights, scorers=scorers, workers=2)
+    assert [(i, j, s.hex()) for i, j, s in got] == expected
+    count = len(next(iter(columns.values())))
+    labels = clusters_of_pairs(count, [p for p in every if p[2] >= threshold])
+    assert pj.clusters(columns, threshold, weights=weights, scorers=scorers, workers=2) == labels
+
+
+@settings(max_examples=60, deadline=None)
+@given(record_sets(min_rows=1), st.data())
+def test_field_scores_are_each_fields_score_or_null(record_set, data):
+    pa = pytest.importorskip("pyarrow")
+    columns, weights, scorers = record_set
+    queries = query_columns(data.draw, columns, 3)
+    count = len(next(iter(columns.values())))
+    query_rows = data.draw(st.lists(st.integers(0, 2), max_size=8))
+    positions = [data.draw(st.one_of(st.none(), st.integers(0, count - 1))) for _ in query_rows]
+    scores = field_scores(pj.Index(columns, weights=weights, scorers=scorers), queries, query_rows,
+                          pa.array(positions, pa.int64()))
+    assert list(scores) == list(weights)
+    for field, column in scores.items():
+        expected = []
+        for q, p in zip(query_rows, positions):
+            one = {field: 1.0}
+            score = None if p is None else record_score(
+                {field: queries[field][q]}, {field: columns[field][p]}, [field], one, scorers)
+            expected.append(None if score is None else score.hex())
+        got = pa.table(column).column(0).to_pylist()
+        assert [None if s is None else s.hex() for s in got] == expected
+
+
+def test_records_of_arrow_columns_equal_lists_and_thresholds_between_doubles():
+    pa = pytest.importorskip("pyarrow")
+    pl = pytest.importorskip("polars")
+    columns = {"name": ["Jon Smith", "John Smith", None, "Ann Lee", "jon smith"],
+               "city": ["Paris", None, "Paris", "Lyon", "paris"]}
+    weights = {"name": 0.7, "city": 0.3}
+    queries = {"name": ["john smith", None], "city": ["paris", "lyon"], "ignored": [1, 2]}
+    index = pj.Index({"name": pa.array(columns["name"]), "city": pl.Series(columns["city"])}, weights=weights)
+    best = index.top_k(queries, k=None)
+    assert best == top_k_brute(columns, {f: queries[f] for f in weights}, weights, None, 0.0)
+    score = best[0][0][1]
+    above = next_double(score, 1)
+    assert [i for i, _ in index.top_k(queries, k=None, threshold=score)[0]][0] == best[0][0][0]
+    assert all(s >= above for _, s in index.top_k(queries, k=None, threshold=above)[0])
+    table = pa.table(index.top_k(queries, k=2, columnar=True))
+    assert table.column("query").to_pylist() == [0, 0, 1, 1]
+    left = pa.table(pj._join.join_plan(index, {"name": [None], "city": [None]}, 1, "left", 0.0, None, None))
+    assert table.num_columns == 3 and left.column("position").to_pylist() == [None]
+    assert len(index) == 5 and index.fields == ("name", "city") and index.scorers == {"name": "combined",
+                                                                                       "city": "combined"}
+    assert repr(index) == ("Index(<5 records>, weights={'name': 0.7, 'city': 0.3}, "
+                           "scorers={'name': 'combined', 'city': 'combined'})")
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: pj.Index({"a": ["x"], "b": ["x", "y"]}, weights={"a": 1, "b": 1}), ValueError,
+     "column 'b' has 2 rows, but column 'a' has 1"),
+    (lambda: pj.Index({"a": ["x"]}, weights={"a": 1, "b": 1}), ValueError, "columns have no field 'b'"),
+    (lambda: pj.Index({"a": ["x"], "c": ["x"]}, weights={"a": 1}), ValueError,
+     "columns have field 'c', which weights do not"),
+    (lambda: pj.Index({"a": ["x"]}, weights={"a": 0}), ValueError,
+     "weight of field 'a' must be a positive finite number, got 0"),
+    (lambda: pj.Index({"a": ["x"]}, weights={"a": float("inf")}), ValueError,
+     "weight of field 'a' must be a positive finite number, got inf"),
+    (lambda: pj.Index({"a": ["x"]}, weights={"a": 1}, scorers={"a": "jaro"}), ValueError,
+     "scorer of field 'a' must be one of 'combined', 'token_sort' or 'token_set', got 'jaro'"),
+    (lambda: pj.Index({"a": ["x"]}), TypeError, "a mapping of columns needs weights={field: weight}"),
+    (lambda: pj.Index({"a": ["x"]}, weights={"a": 1}).top_k({"b": ["x"]}), ValueError, "queries have no field 'a'"),
+    (lambda: pj.Index({"a": ["x"], "b": ["y"]}, weights={"a": 1, "b": 1}).top_k({"a": ["x"], "b": []}), ValueError,
+     "query column 'b' has 0 rows, but query column 'a' has 1"),
+    (lambda: pj.self_join({"a": ["x"]}, 0.9), TypeError, "a mapping of columns needs weights={field: weight}"),
+    (lambda: pj.clusters(["x"], 0.9, weights={"a": 1}), TypeError, "weights= and scorers= are for a mapping of columns"),
+    (lambda: pj.Index({"a": [3]}, weights={"a": 1}), TypeError, "column 'a'[0]: expected str or None, got int"),
+])
+def test_errors_name_the_field(call, error, message):
+    with pytest.raises(error) as raised:
+        call()
+    assert str(raised.value) == message
+
+
+@pytest.mark.slow
+def test_soak_of_a_hundred_thousand_records_against_brute_force_on_a_sample():
+    import random
+
+    import register
+
+    rng = random.Random(21)
+    people = register.people(100_000, rng)
+    weights = {"name": 0.4, "address": 0.3, "city": 0.1, "dob": 0.2}
+    columns = {field: [person[field] for person in people] for field in weights}
+    index = pj.Index(columns, weights=weights, scorers={"address": "token_sort"})
+    # Brute force from each field's full single-field ranking, combined by the record model's arithmetic.
+    singles = {field: pj.Index(columns[field], scorer=index.scorers[field]) for field in weights}
+    sample = [register.typo_record(people[rng.randrange(len(people))], rng) for _ in range(12)]
+    queries = {field: [record[field] for record in sample] for field in weights}
+    for threshold, k in ((0.85, 1), (0.7, 5), (0.0, 3)):
+        got = index.top_k(queries, k=k, threshold=threshold, workers=2)
+        for q, record in enumerate(sample):
+            per_field = {f: dict(singles[f].top_k([record[f]], k=None, threshold=-1.0)[0]) for f in weights}
+            found = []
+            for row in range(len(people)):
+                total = weight_sum = 0.0
+                for f in weights:
+                    if row in per_field[f]:
+                        total += weights[f] * per_field[f][row]
+                        weight_sum += weights[f]
+                if weight_sum and total / weight_sum >= threshold:
+                    found.append((row, total / weight_sum))
+            found.sort(key=lambda item: (-item[1], item[0]))
+            assert got[q] == found[:k]
