@@ -40,11 +40,8 @@ def plan_table(plan):
 
 
 def arrow_column(column):
-    """A native Arrow column (one field's scores) as a pyarrow array or chunked array, without a copy."""
-    pa = need("pyarrow", "join")
-    if isinstance(column, (pa.Array, pa.ChunkedArray)):
-        return column
-    return pa.chunked_array(column) if hasattr(column, "__arrow_c_stream__") else pa.array(column)
+    """One field's scores, native one-column Columns, as a pyarrow chunked array, without a copy."""
+    return plan_table(column).column(0)
 
 
 class PandasFrame:
