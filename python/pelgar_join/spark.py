@@ -103,34 +103,41 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, sche
     # each executor process indexes a right partition once, for every left partition it meets
     token = partitioned.new_token()
 
-    def index_part(number, rows):
+    def right_part(number, rows):
         rows = list(rows)
         return [(number, [tuple(row) for row, _ in rows], [position for _, position in rows])]
 
+    def left_part(number, rows):
+        return [(number, [tuple(row) for row in rows])]
+
     def match(pair):
-        left_rows, (number, right_rows, positions) = pair
+        (number, left_rows), (right_number, right_rows, positions) = pair
         index = partitioned.cached_index(
-            token, number, key_columns, lambda name: keys_of([row[right_at[name]] for row in right_rows]))
-        queries = key_columns.queries(lambda name: keys_of([row[left_at[name]] for row, _ in left_rows]))
+            token, right_number, key_columns, lambda name: keys_of([row[right_at[name]] for row in right_rows]))
+        queries = key_columns.queries(lambda name: keys_of([row[left_at[name]] for row in left_rows]))
         found = partitioned.with_field_scores(key_columns, index, queries,
                                               index.top_k(queries, k, threshold=threshold, workers=workers))
-        for (row, position), matches in zip(left_rows, found):
-            yield position, (tuple(row), [(positions[at], score, right_rows[at], fields)
-                                          for at, score, fields in matches])
+        lists = [[(positions[at], score, right_rows[at], fields) for at, score, fields in matches]
+                 for matches in found]
+        return number, (left_rows, lists)
 
     def merge(a, b):
-        return a[0], partitioned.best(k, a[1] + b[1])
+        return a[0], [partitioned.best(k, one + other) for one, other in zip(a[1], b[1])]
 
     def rows_out(item):
-        row, matches = item[1]
-        if not matches and how == "left":
-            yield row + (None,) * width + (None,) + missing_scores
-        for _, score, right_row, fields in partitioned.best(k, matches):
-            yield row + right_row + (score,) + fields
+        left_rows, lists = item[1]
+        for row, matches in zip(left_rows, lists):
+            if not matches and how == "left":
+                yield row + (None,) * width + (None,) + missing_scores
+            for _, score, right_row, fields in partitioned.best(k, matches):
+                yield row + right_row + (score,) + fields
 
-    indexes = right.rdd.zipWithIndex().mapPartitionsWithIndex(index_part)
-    matched = left.rdd.zipWithIndex().glom().cartesian(indexes).flatMap(match)
-    joined = matched.reduceByKey(merge).flatMap(rows_out)
+    # Both sides are made once and kept: the cartesian product would make each again for every pair.
+    rights = right.rdd.zipWithIndex().mapPartitionsWithIndex(right_part).cache()
+    lefts = left.rdd.mapPartitionsWithIndex(left_part).cache()
+    # one record per pair of partitions, merged per left partition: no shuffle record per row
+    matched = lefts.cartesian(rights).map(match)
+    joined = matched.reduceByKey(merge, numPartitions=max(1, lefts.getNumPartitions())).flatMap(rows_out)
     return left.sparkSession.createDataFrame(joined, schema)
 
 
