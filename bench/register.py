@@ -10,6 +10,11 @@
   "Surname, Given"; most title-cased, some upper- and some lower-cased.
 - typo_queries(names, n, seed): one or two typos of a listed name each (a neighbouring key,
   two letters swapped, a letter dropped or doubled), a fifth of them upper-cased.
+- people(n, seed): n records of a person: the name as above, a street address (number,
+  a street named after a person or a place of the locale, the locale's word for street,
+  sometimes a flat), a city drawn by a Zipf law from a few hundred (big cities repeat as in
+  a register) and a date of birth (ISO); a twentieth of each field but the name missing.
+- typo_record(record, rng): a query for a record: typos in some fields, others missing.
 """
 
 import bisect
@@ -167,6 +172,51 @@ def typo_queries(names, n, seed=0):
             text = typo(text, rng)
         out.append(text.upper() if rng.random() < 0.2 else text)
     return out
+
+
+STREET_WORDS = {"en": ("{} Street", "{} Road", "{} Avenue", "{} Lane"), "de": ("{}straße", "{}weg", "{}platz"),
+                "fr": ("rue {}", "avenue {}", "boulevard {}"), "es": ("calle {}", "avenida {}"),
+                "it": ("via {}", "piazza {}"), "pt": ("rua {}", "avenida {}"), "nl": ("{}straat", "{}laan"),
+                "pl": ("ul. {}", "aleja {}"), "no": ("{}gata", "{}veien"), "tr": ("{} Sokak", "{} Caddesi"),
+                "ru": ("ulitsa {}", "prospekt {}"), "zh": ("{} Lu", "{} Jie")}
+CITY_PARTS = ("Ash Bridge Brook Castle Clear Deer Elm Fair Glen Green Hazel High Holly Lake Mill North Oak "
+              "Red Rose Silver South Stone Sun West White Wood Bad Neu Saint Villa Porto San Kirk Nord").split()
+CITY_ENDINGS = "ton ford ham field bury port mouth wick dale stead burg heim ville court ia ova ovo sund".split()
+
+
+def people(n, seed=0):
+    """n person records (name, address, city, dob), as described above."""
+    rng = random.Random(f"people-{seed}")
+    names = register(n, seed)
+    locales = [_Locale(name, *parts, rng) for name, parts in LOCALES.items()]
+    words = list(STREET_WORDS.values())
+    cities = sorted({a + b for a in CITY_PARTS for b in CITY_ENDINGS})
+    city = _zipf_chooser(cities[:400], 1.0, rng)
+    out = []
+    for name in names:
+        k = rng.randrange(len(locales))
+        street = rng.choice(words[k]).format(rng.choice((locales[k].surname, locales[k].given))())
+        flat = f", flat {rng.randint(1, 40)}" if rng.random() < 0.15 else ""
+        dob = "%04d-%02d-%02d" % (rng.randint(1930, 2008), rng.randint(1, 12), rng.randint(1, 28))
+        record = {"name": name, "address": f"{rng.randint(1, 250)} {street}{flat}", "city": city(), "dob": dob}
+        for field in ("address", "city", "dob"):
+            if rng.random() < 0.05:
+                record[field] = None
+        out.append(record)
+    return out
+
+
+def typo_record(record, rng, typos=0.3, missing=0.1):
+    """A query for a record: each field with a typo at rate `typos`, missing at rate `missing`
+    (the name never, so that every query has a field)."""
+    query = {}
+    for field, text in record.items():
+        if text is not None and field != "name" and rng.random() < missing:
+            text = None
+        elif text is not None and rng.random() < typos:
+            text = typo(text, rng) if field != "dob" else text[:8] + text[9] + text[8]
+        query[field] = text
+    return query
 
 
 if __name__ == "__main__":

@@ -296,17 +296,17 @@ def join_plan(index: Index, queries: Texts, k: int, how: str, threshold: float, 
 
 
 def _row_bytes(rows):
-    """Row numbers as native int64 bytes, -1 for a null: from an integer sequence or Arrow int64."""
-    import numpy as np
+    """Row numbers as native int64 bytes, -1 for a null: from Arrow int64, an integer sequence,
+    a NumPy array or a pandas Series."""
+    import pyarrow as pa
 
-    if hasattr(rows, "__arrow_c_array__") or hasattr(rows, "__arrow_c_stream__"):
-        import pyarrow as pa
-
-        array = pa.chunked_array(rows) if hasattr(rows, "__arrow_c_stream__") else pa.array(rows)
-        return np.ascontiguousarray(array.fill_null(-1).to_numpy(), dtype=np.int64).tobytes()
-    if isinstance(rows, np.ndarray):
-        return np.ascontiguousarray(rows, dtype=np.int64).tobytes()
-    return np.array([-1 if row is None else operator.index(row) for row in rows], dtype=np.int64).tobytes()
+    if hasattr(rows, "__arrow_c_stream__"):
+        array = pa.chunked_array(rows).cast(pa.int64())
+    elif hasattr(rows, "__arrow_c_array__"):
+        array = pa.array(rows).cast(pa.int64())
+    else:
+        array = pa.array(rows, type=pa.int64())
+    return array.fill_null(-1).to_numpy().astype("<i8", copy=False).tobytes()
 
 
 def field_scores(index: Index, queries: Mapping[str, Texts], query_rows: Any, positions: Any,

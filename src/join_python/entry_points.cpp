@@ -20,6 +20,7 @@
 #include "join_python/arguments.hpp"
 #include "join_python/entry_points.hpp"
 #include "join_python/memory_room.hpp"
+#include "join_python/native_capsule.hpp"
 #include "join_python/released_run.hpp"
 #include "join_python/result_columns.hpp"
 #include "join_python/result_lists.hpp"
@@ -37,23 +38,8 @@ using python::Ref;
 
 namespace {
 
-constexpr const char* kCapsuleName = "pelgar_join.Index";
-
-void destroy_index(PyObject* capsule) {
-    delete static_cast<join::CandidateIndex*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-}
-
-PyObject* index_capsule(std::unique_ptr<join::CandidateIndex> index) {
-    PyObject* capsule = checked(PyCapsule_New(index.get(), kCapsuleName, destroy_index));
-    index.release();
-    return capsule;
-}
-
-const join::CandidateIndex& index_of(PyObject* capsule) {
-    void* pointer = PyCapsule_GetPointer(capsule, kCapsuleName);
-    if (!pointer) throw PythonError::fetch();
-    return *static_cast<const join::CandidateIndex*>(pointer);
-}
+constexpr char kCapsuleName[] = "pelgar_join.Index";
+using IndexCapsule = NativeCapsule<join::CandidateIndex, kCapsuleName>;
 
 // The texts of a self-join entry point, prepared: (texts, threshold, scorer code, workers, progress).
 struct SelfJoinCall {
@@ -129,7 +115,7 @@ PyObject* index_build(PyObject*, PyObject* args) {
         const TextsWithGaps input = texts_argument(candidates, "candidates");
         join::PreparedTexts prepared = prepare_all(input, scorer, workers_argument(workers));
         auto index = without_lock([&] { return std::make_unique<join::CandidateIndex>(scorer, prepared); });
-        return index_capsule(std::move(index));
+        return IndexCapsule::wrap(std::move(index));
     });
 }
 
@@ -146,12 +132,12 @@ PyObject* index_from_keys(PyObject*, PyObject* args) {
             if (input.missing[i]) prepared.add_missing(); else prepared.add_key(input.texts[i]);
         }
         auto index = without_lock([&] { return std::make_unique<join::CandidateIndex>(scorer, prepared); });
-        return index_capsule(std::move(index));
+        return IndexCapsule::wrap(std::move(index));
     });
 }
 
 PyObject* index_keys(PyObject*, PyObject* capsule) {
-    return python::run_in_frame([&]() -> PyObject* { return key_list(index_of(capsule).keys()); });
+    return python::run_in_frame([&]() -> PyObject* { return key_list(IndexCapsule::of(capsule).keys()); });
 }
 
 PyObject* index_image(PyObject*, PyObject* capsule) {
@@ -179,7 +165,7 @@ PyObject* index_from_image(PyObject*, PyObject* bytes) {
 
 PyObject* index_info(PyObject*, PyObject* capsule) {
     return python::run_in_frame([&]() -> PyObject* {
-        const join::CandidateIndex& index = index_of(capsule);
+        const join::CandidateIndex& index = IndexCapsule::of(capsule);
         return checked(Py_BuildValue("(nin)", static_cast<Py_ssize_t>(index.size()), static_cast<int>(index.scorer()),
                                      static_cast<Py_ssize_t>(index.memory_bytes())));
     });
@@ -194,7 +180,7 @@ PyObject* top_k(PyObject*, PyObject* args) {
         if (!PyArg_ParseTuple(args, "OOndnO|i", &capsule, &queries_object, &k, &threshold, &workers, &progress,
                               &form))
             throw PythonError::fetch();
-        const join::CandidateIndex& index = index_of(capsule);
+        const join::CandidateIndex& index = IndexCapsule::of(capsule);
         const TextsWithGaps queries = texts_argument(queries_object, "queries");
         // k <= 0 asks for every qualifying candidate, as many as memory can hold.
         const std::size_t limit = k > 0 ? static_cast<std::size_t>(k) : std::numeric_limits<std::size_t>::max();

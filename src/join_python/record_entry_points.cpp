@@ -13,6 +13,7 @@
 #include "join/output_budget.hpp"
 #include "join_python/arguments.hpp"
 #include "join_python/memory_room.hpp"
+#include "join_python/native_capsule.hpp"
 #include "join_python/released_run.hpp"
 #include "join_python/result_columns.hpp"
 #include "join_python/result_lists.hpp"
@@ -33,23 +34,8 @@ using python::Ref;
 
 namespace {
 
-constexpr const char* kCapsuleName = "pelgar_join.RecordIndex";
-
-void destroy_index(PyObject* capsule) {
-    delete static_cast<records::RecordIndex*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-}
-
-PyObject* index_capsule(std::unique_ptr<records::RecordIndex> index) {
-    PyObject* capsule = checked(PyCapsule_New(index.get(), kCapsuleName, destroy_index));
-    index.release();
-    return capsule;
-}
-
-const records::RecordIndex& index_of(PyObject* capsule) {
-    void* pointer = PyCapsule_GetPointer(capsule, kCapsuleName);
-    if (!pointer) throw PythonError::fetch();
-    return *static_cast<const records::RecordIndex*>(pointer);
-}
+constexpr char kCapsuleName[] = "pelgar_join.RecordIndex";
+using IndexCapsule = NativeCapsule<records::RecordIndex, kCapsuleName>;
 
 std::string utf8_of(PyObject* text) {
     Ref bytes(checked(PyUnicode_AsUTF8String(text)));
@@ -86,6 +72,16 @@ Fields fields_argument(PyObject* names, PyObject* weights, PyObject* scorer_code
     }
     if (fields.specs.empty() || fields.specs.size() > records::kMaxFields)
         throw PythonError::with_message(PyExc_ValueError, "records have 1 to 64 fields");
+    return fields;
+}
+
+// An index's fields, named as the caller names them.
+Fields fields_of(const records::RecordIndex& index, PyObject* names) {
+    Fields fields;
+    for (std::size_t f = 0; f < index.field_count(); ++f) {
+        fields.names.push_back(utf8_of(item(names, f)));
+        fields.specs.push_back(index.spec(f));
+    }
     return fields;
 }
 
@@ -185,7 +181,7 @@ PyObject* record_index_build(PyObject*, PyObject* args) {
         Py_ssize_t workers = 0;
         if (!PyArg_ParseTuple(args, "OOOOn", &names, &columns, &weights, &codes, &workers)) throw PythonError::fetch();
         const Fields fields = fields_argument(names, weights, codes);
-        return index_capsule(build_index(fields, prepared_columns(fields, columns, "column", workers_argument(workers))));
+        return IndexCapsule::wrap(build_index(fields, prepared_columns(fields, columns, "column", workers_argument(workers))));
     });
 }
 
@@ -202,13 +198,13 @@ PyObject* record_index_from_keys(PyObject*, PyObject* args) {
                 if (read[f].missing[i]) prepared[f].add_missing(); else prepared[f].add_key(read[f].texts[i]);
             }
         }
-        return index_capsule(build_index(fields, prepared));
+        return IndexCapsule::wrap(build_index(fields, prepared));
     });
 }
 
 PyObject* record_index_keys(PyObject*, PyObject* capsule) {
     return python::run_in_frame([&]() -> PyObject* {
-        const records::RecordIndex& index = index_of(capsule);
+        const records::RecordIndex& index = IndexCapsule::of(capsule);
         Ref keys(checked(PyTuple_New(static_cast<Py_ssize_t>(index.field_count()))));
         for (std::size_t f = 0; f < index.field_count(); ++f)
             PyTuple_SetItem(keys.get(), static_cast<Py_ssize_t>(f), key_list(index.field(f).keys()));
@@ -218,7 +214,7 @@ PyObject* record_index_keys(PyObject*, PyObject* capsule) {
 
 PyObject* record_index_info(PyObject*, PyObject* capsule) {
     return python::run_in_frame([&]() -> PyObject* {
-        const records::RecordIndex& index = index_of(capsule);
+        const records::RecordIndex& index = IndexCapsule::of(capsule);
         return checked(Py_BuildValue("(nn)", static_cast<Py_ssize_t>(index.size()),
                                      static_cast<Py_ssize_t>(index.memory_bytes())));
     });
@@ -233,12 +229,8 @@ PyObject* record_top_k(PyObject*, PyObject* args) {
         if (!PyArg_ParseTuple(args, "OOOndnO|i", &capsule, &names, &queries_object, &k, &threshold, &workers,
                               &progress, &form))
             throw PythonError::fetch();
-        const records::RecordIndex& index = index_of(capsule);
-        Fields fields;
-        for (std::size_t f = 0; f < index.field_count(); ++f) {
-            fields.names.push_back(utf8_of(item(names, f)));
-            fields.specs.push_back(index.spec(f));
-        }
+        const records::RecordIndex& index = IndexCapsule::of(capsule);
+        const Fields fields = fields_of(index, names);
         const std::size_t threads = workers_argument(workers);
         const std::vector<join::PreparedTexts> queries = prepared_columns(fields, queries_object, "query column", threads);
         // k <= 0 asks for every qualifying row, as many as memory can hold.
@@ -309,12 +301,8 @@ PyObject* record_field_scores(PyObject*, PyObject* args) {
         if (!PyArg_ParseTuple(args, "OOOOOn", &capsule, &names, &queries_object, &query_bytes, &position_bytes,
                               &workers))
             throw PythonError::fetch();
-        const records::RecordIndex& index = index_of(capsule);
-        Fields fields;
-        for (std::size_t f = 0; f < index.field_count(); ++f) {
-            fields.names.push_back(utf8_of(item(names, f)));
-            fields.specs.push_back(index.spec(f));
-        }
+        const records::RecordIndex& index = IndexCapsule::of(capsule);
+        const Fields fields = fields_of(index, names);
         const std::size_t threads = workers_argument(workers);
         const std::vector<join::PreparedTexts> queries = prepared_columns(fields, queries_object, "query column", threads);
         const std::vector<std::int64_t> query_rows = rows_argument(query_bytes);

@@ -12,40 +12,39 @@ namespace pelgar::join_python {
 using python::checked;
 using python::PythonError;
 
-void ResultColumns::reserve(std::size_t rows) {
-    first_.reserve(rows);
-    second_.reserve(rows);
-    score_.reserve(rows);
-    if (nullable_) present_.reserve((rows + 7) / 8);
-}
-
-void ResultColumns::mark(bool present) {
-    if (!nullable_) return;
-    const std::size_t row = first_.size() - 1;
-    if (row % 8 == 0) present_.push_back(0);
+void ValidityBits::push(std::size_t row, bool present) {
+    if (row % 8 == 0) bits_.push_back(0);
     if (present)
-        present_.back() = static_cast<std::uint8_t>(present_.back() | (1u << (row % 8)));
+        bits_.back() = static_cast<std::uint8_t>(bits_.back() | (1u << (row % 8)));
     else
         ++null_count_;
 }
 
+void ResultColumns::reserve(std::size_t rows) {
+    first_.reserve(rows);
+    second_.reserve(rows);
+    score_.reserve(rows);
+    if (nullable_) present_.reserve(rows);
+}
+
 void ResultColumns::add(std::int64_t first, std::int64_t second, double score) {
+    if (nullable_) present_.push(first_.size(), true);
     first_.push_back(first);
     second_.push_back(second);
     score_.push_back(score);
-    mark(true);
 }
 
 void ResultColumns::add_first_only(std::int64_t first) {
     if (!nullable_) throw InternalFailure("a row without a match in columns that hold no nulls");
-    add(first, 0, 0.0);
-    present_.back() = static_cast<std::uint8_t>(present_.back() & ~(1u << ((first_.size() - 1) % 8)));
-    ++null_count_;
+    present_.push(first_.size(), false);
+    first_.push_back(first);
+    second_.push_back(0);
+    score_.push_back(0.0);
 }
 
 arrow::ExportTable ResultColumns::export_table(const std::shared_ptr<const ColumnSource>& self) const {
-    const std::uint8_t* validity = nullable_ && null_count_ > 0 ? present_.data() : nullptr;
-    const std::int64_t nulls = validity ? null_count_ : 0;
+    const std::uint8_t* validity = present_.data();
+    const std::int64_t nulls = validity ? present_.null_count() : 0;
     arrow::ExportTable table;
     table.owner = self;
     table.rows = static_cast<std::int64_t>(rows());
@@ -57,34 +56,24 @@ arrow::ExportTable ResultColumns::export_table(const std::shared_ptr<const Colum
 
 void ScoreColumn::reserve(std::size_t rows) {
     scores_.reserve(rows);
-    present_.reserve((rows + 7) / 8);
-}
-
-void ScoreColumn::mark(bool present) {
-    const std::size_t row = scores_.size() - 1;
-    if (row % 8 == 0) present_.push_back(0);
-    if (present)
-        present_.back() = static_cast<std::uint8_t>(present_.back() | (1u << (row % 8)));
-    else
-        ++null_count_;
+    present_.reserve(rows);
 }
 
 void ScoreColumn::add(double score) {
+    present_.push(scores_.size(), true);
     scores_.push_back(score);
-    mark(true);
 }
 
 void ScoreColumn::add_null() {
+    present_.push(scores_.size(), false);
     scores_.push_back(0.0);
-    mark(false);
 }
 
 arrow::ExportTable ScoreColumn::export_table(const std::shared_ptr<const ColumnSource>& self) const {
-    const std::uint8_t* validity = null_count_ > 0 ? present_.data() : nullptr;
     arrow::ExportTable table;
     table.owner = self;
     table.rows = static_cast<std::int64_t>(rows());
-    table.columns = {{"score", "g", scores_.data(), validity, validity ? null_count_ : 0}};
+    table.columns = {{"score", "g", scores_.data(), present_.data(), present_.null_count()}};
     return table;
 }
 

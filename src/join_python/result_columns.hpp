@@ -14,6 +14,20 @@
 // Results as three columns built natively, for Arrow consumers: no Python object per row.
 namespace pelgar::join_python {
 
+// An Arrow validity bitmap grown a row at a time.
+class ValidityBits {
+public:
+    void reserve(std::size_t rows) { bits_.reserve((rows + 7) / 8); }
+    void push(std::size_t row, bool present);
+    // Null when no row is null, as Arrow allows.
+    const std::uint8_t* data() const noexcept { return null_count_ > 0 ? bits_.data() : nullptr; }
+    std::int64_t null_count() const noexcept { return null_count_; }
+
+private:
+    std::vector<std::uint8_t> bits_;
+    std::int64_t null_count_ = 0;
+};
+
 // Columns that a pelgar_join.Columns object exports.
 class ColumnSource {
 public:
@@ -42,14 +56,11 @@ public:
     arrow::ExportTable export_table(const std::shared_ptr<const ColumnSource>& self) const override;
 
 private:
-    void mark(bool present);
-
     const char* names_[2];
     bool nullable_;
     std::vector<std::int64_t> first_, second_;
     std::vector<double> score_;
-    std::vector<std::uint8_t> present_;  // validity bits of second and score, when nullable
-    std::int64_t null_count_ = 0;
+    ValidityBits present_;  // of second and score, when nullable
 };
 
 // One float64 column "score", null where a row has no score.
@@ -64,11 +75,8 @@ public:
     arrow::ExportTable export_table(const std::shared_ptr<const ColumnSource>& self) const override;
 
 private:
-    void mark(bool present);
-
     std::vector<double> scores_;
-    std::vector<std::uint8_t> present_;
-    std::int64_t null_count_ = 0;
+    ValidityBits present_;
 };
 
 // top_k's answers as (query, position, score) by query, then rank; keep_unmatched adds a

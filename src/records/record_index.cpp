@@ -1,7 +1,6 @@
 #include "records/record_index.hpp"
 
 #include <algorithm>
-#include <map>
 #include <numeric>
 
 #include "common/internal_failure.hpp"
@@ -25,10 +24,10 @@ RecordIndex::RecordIndex(std::vector<FieldSpec> fields, const std::vector<join::
             if (key_of[row] != join::KeyGroups::kNoKey) masks_[row] |= FieldMask{1} << f;
         }
     }
-    std::map<FieldMask, std::vector<std::uint32_t>> by_mask;
-    for (std::size_t row = 0; row < rows_; ++row)
-        if (masks_[row] != 0) by_mask[masks_[row]].push_back(static_cast<std::uint32_t>(row));
-    for (auto& [mask, rows] : by_mask) patterns_.push_back({mask, std::move(rows)});
+    patterns_ = masks_;
+    std::sort(patterns_.begin(), patterns_.end());
+    patterns_.erase(std::unique(patterns_.begin(), patterns_.end()), patterns_.end());
+    if (!patterns_.empty() && patterns_.front() == 0) patterns_.erase(patterns_.begin());
     heaviest_first_.resize(count);
     std::iota(heaviest_first_.begin(), heaviest_first_.end(), std::size_t{0});
     std::stable_sort(heaviest_first_.begin(), heaviest_first_.end(),
@@ -44,7 +43,7 @@ bool RecordIndex::selective(std::size_t field) const noexcept {
 std::size_t RecordIndex::memory_bytes() const noexcept {
     std::size_t bytes = sizeof(*this) + keys_.capacity() * sizeof(std::uint32_t) + masks_.capacity() * sizeof(FieldMask);
     for (const auto& field : fields_) bytes += field->memory_bytes();
-    for (const auto& pattern : patterns_) bytes += sizeof(pattern) + pattern.rows.capacity() * sizeof(std::uint32_t);
+    bytes += patterns_.capacity() * sizeof(FieldMask);
     return bytes;
 }
 

@@ -20,12 +20,6 @@ struct FieldSpec {
     join::Scorer scorer;
 };
 
-// Rows that have the same fields present.
-struct PresencePattern {
-    FieldMask mask;
-    std::vector<std::uint32_t> rows;  // increasing
-};
-
 // Records of several fields prepared once for many searches: each field a candidate index
 // of its own (key groups and trigram postings), and per row its key in each field.
 // Immutable once built; searches share it freely.
@@ -40,7 +34,8 @@ public:
     // The row's key in the field, KeyGroups::kNoKey where the field is missing.
     std::uint32_t key(std::size_t field, std::size_t row) const noexcept { return keys_[row * specs_.size() + field]; }
     FieldMask mask(std::size_t row) const noexcept { return masks_[row]; }
-    const std::vector<PresencePattern>& patterns() const noexcept { return patterns_; }
+    // The presence patterns of the rows (which fields are present), each once; none empty.
+    const std::vector<FieldMask>& patterns() const noexcept { return patterns_; }
     // Fields by decreasing weight, equal weights in field order.
     const std::vector<std::size_t>& heaviest_first() const noexcept { return heaviest_first_; }
     // Whether a field has keys varied enough for a search by it to narrow the candidates.
@@ -53,7 +48,7 @@ private:
     std::size_t rows_ = 0;
     std::vector<std::uint32_t> keys_;  // by row, then field
     std::vector<FieldMask> masks_;
-    std::vector<PresencePattern> patterns_;
+    std::vector<FieldMask> patterns_;
     std::vector<std::size_t> heaviest_first_;
 };
 

@@ -38,8 +38,7 @@ namespace {
 // matters: derived cutoffs are lowered by it, so that they only ever let more through.
 constexpr double kMargin = 1e-9;
 // Searches by more fields split the loss budget finer but each costs a search.
-constexpr std::size_t kDrivers = 2;
-constexpr std::size_t kNoField = kMaxFields;
+constexpr std::size_t kDrivers = 3;
 
 bool has(FieldMask mask, std::size_t field) { return (mask >> field) & 1; }
 
@@ -76,13 +75,14 @@ private:
     const join::KeyGroups& keys_;
 };
 
-// One query's search: the plan of driver fields, the searches, the rows no driver
-// reaches, and the scoring of each row met.
+// One query's search: the plan of driver fields, their searches, and the scoring of
+// each row met.
 //
 // If a row scores at least c over the fields S present in both records, their losses
-// w_f (1 - s_f) add up to at most (1 - c) W_S. Share that budget among the drivers D in S
-// by weight: some driver d must have s_d >= 1 - (1 - c) W_S / W_{D in S}. The factor
-// W_S / W_{D in S} is taken at its largest over the presence patterns of the index.
+// w_f (1 - s_f) add up to at most (1 - c) W_S. The drivers D of S are its heaviest
+// selective fields; share the budget among them by weight: some driver d must have
+// s_d >= 1 - (1 - c) W_S / W_D. A driver's search runs at the loosest of these cutoffs
+// over the presence patterns of the index, and each row it brings is held to its own.
 class Search {
 public:
     Search(const RecordIndex& index, const RecordQuery& query, RowSink& sink, RecordScratch& scratch)
@@ -94,8 +94,7 @@ public:
         scratch_.rows.prepare(index_.size());
         try {
             plan();
-            for (const std::size_t d : drivers_) search_driver(d);
-            for (const PresencePattern* pattern : unreached_) read_all(*pattern);
+            for (const std::size_t d : index_.heaviest_first()) search_driver(d);
         } catch (...) {
             scratch_.rows.clear();
             throw;
@@ -106,21 +105,31 @@ public:
         tally->add_rows(rows_scored_);
     }
 
-    double driver_cutoff(std::size_t d) const {
-        const double factor = factor_[d];
-        return 1.0 - factor * (1.0 - sink_.cutoff()) - kMargin * (1.0 + factor);
-    }
+    double driver_cutoff(std::size_t d) const { return cutoff_for(factor_[d]); }
     std::uint32_t first_row() const { return sink_.first_row(); }
 
+    // A row the driver reaches is scored when the driver is one of the row's and its score
+    // reaches what the row's presence pattern asks of it; otherwise another driver of the
+    // row brings it if anything does.
     void driver_found(std::size_t d, std::uint32_t key, double score) {
         scratch_.memo[d].emplace(key, score);
         for (const std::uint32_t row : index_.field(d).keys().rows(key)) {
-            if (row < sink_.first_row() || !scratch_.rows.insert(row) || !sink_.wants(row)) continue;
-            score_row(row, d, score);
+            if (row < sink_.first_row() || scratch_.rows.contains(row)) continue;
+            const FieldMask shared = query_.mask & index_.mask(row);
+            const FieldMask drivers = drivers_of(shared);
+            if (!has(drivers, d) || score < cutoff_for(weight_sum(shared) / weight_sum(drivers))) continue;
+            scratch_.rows.insert(row);
+            if (sink_.wants(row)) score_row(row, d, score);
         }
     }
 
 private:
+    // What a driver's score must reach for a row whose shared weight is `factor` times its
+    // drivers' weight.
+    double cutoff_for(double factor) const {
+        return 1.0 - factor * (1.0 - sink_.cutoff()) - kMargin * (1.0 + factor);
+    }
+
     double weight_sum(FieldMask mask) const {
         double sum = 0.0;
         for (std::size_t f = 0; f < index_.field_count(); ++f)
@@ -128,50 +137,41 @@ private:
         return sum;
     }
 
-    // The drivers: the heaviest selective fields of the query (its heaviest field if none
-    // is), each with its largest factor; and the patterns that hold none of them.
+    // The drivers of the fields two records share: the heaviest selective ones, or the
+    // heaviest of all when none is selective.
+    FieldMask drivers_of(FieldMask shared) const {
+        FieldMask drivers = 0;
+        std::size_t count = 0;
+        for (const std::size_t f : index_.heaviest_first())
+            if (has(shared, f) && index_.selective(f) && count < kDrivers) {
+                drivers |= FieldMask{1} << f;
+                ++count;
+            }
+        for (const std::size_t f : index_.heaviest_first())
+            if (drivers == 0 && has(shared, f)) drivers |= FieldMask{1} << f;
+        return drivers;
+    }
+
+    // Each driver's loosest factor over the presence patterns; 0 for a field that drives none.
     void plan() {
-        FieldMask driver_mask = 0;
-        for (const std::size_t f : index_.heaviest_first())
-            if (has(query_.mask, f) && index_.selective(f) && drivers_.size() < kDrivers) {
-                drivers_.push_back(f);
-                driver_mask |= FieldMask{1} << f;
-            }
-        for (const std::size_t f : index_.heaviest_first())
-            if (drivers_.empty() && has(query_.mask, f)) {
-                drivers_.push_back(f);
-                driver_mask |= FieldMask{1} << f;
-            }
         factor_.fill(0.0);
-        for (const PresencePattern& pattern : index_.patterns()) {
-            const FieldMask shared = query_.mask & pattern.mask;
+        for (const FieldMask mask : index_.patterns()) {
+            const FieldMask shared = query_.mask & mask;
             if (shared == 0) continue;
-            if ((shared & driver_mask) == 0) {
-                unreached_.push_back(&pattern);
-                continue;
-            }
-            const double factor = weight_sum(shared) / weight_sum(shared & driver_mask);
-            for (const std::size_t d : drivers_)
-                if (has(shared, d)) factor_[d] = std::max(factor_[d], factor);
+            const FieldMask drivers = drivers_of(shared);
+            const double factor = weight_sum(shared) / weight_sum(drivers);
+            for (std::size_t d = 0; d < index_.field_count(); ++d)
+                if (has(drivers, d)) factor_[d] = std::max(factor_[d], factor);
         }
     }
 
     void search_driver(std::size_t d) {
-        if (factor_[d] == 0.0) return;  // no row shares it
+        if (factor_[d] == 0.0) return;  // it drives no row
         const join::CandidateIndex& field = index_.field(d);
         DriverPolicy policy(*this, d, field.keys());
         scored_[d] += join::CandidateSearch<DriverPolicy>(field.keys(), field.postings(), query_.keys[d],
                                                           join::SearchScratch::of_this_thread(), policy)
                           .run();
-    }
-
-    void read_all(const PresencePattern& pattern) {
-        StopPoll poll;
-        const auto begin = std::lower_bound(pattern.rows.begin(), pattern.rows.end(), sink_.first_row());
-        for (auto row = begin; row != pattern.rows.end(); ++row) {
-            poll(static_cast<std::int64_t>(index_.field_count()));
-            if (sink_.wants(*row)) score_row(*row, kNoField, 0.0);
-        }
     }
 
     double field_score(std::size_t f, std::uint32_t key) {
@@ -184,7 +184,8 @@ private:
         return place->second;
     }
 
-    // Scores the row's fields heaviest first, each unscored one bounded by 1.0, stopping
+    // Scores the row's fields heaviest first (the known driver's is given), each unscored
+    // one bounded by 1.0, stopping
     // once the bound falls below the cutoff; the score itself is summed in field order.
     void score_row(std::uint32_t row, std::size_t known, double known_score) {
         const FieldMask shared = query_.mask & index_.mask(row);
@@ -193,12 +194,8 @@ private:
         double total = 0.0;
         for (const std::size_t f : index_.heaviest_first())
             if (has(shared, f)) total += index_.spec(f).weight;
-        double reached = 0.0, rest = total;
-        if (known != kNoField) {
-            scores[known] = known_score;
-            reached += index_.spec(known).weight * known_score;
-            rest -= index_.spec(known).weight;
-        }
+        scores[known] = known_score;
+        double reached = index_.spec(known).weight * known_score, rest = total - index_.spec(known).weight;
         ++rows_scored_;
         for (const std::size_t f : index_.heaviest_first()) {
             if (!has(shared, f) || f == known) continue;
@@ -218,9 +215,7 @@ private:
     const RecordQuery& query_;
     RowSink& sink_;
     RecordScratch& scratch_;
-    std::vector<std::size_t> drivers_;
     std::array<double, kMaxFields> factor_{};
-    std::vector<const PresencePattern*> unreached_;
     std::array<std::size_t, kMaxFields> scored_{};
     std::size_t rows_scored_ = 0;
 };

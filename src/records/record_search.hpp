@@ -53,9 +53,8 @@ private:
 
 // Gives the sink every row from first_row() on that it wants and whose score reaches its
 // cutoff (and maybe others). Rows are found by searches of one or two heavy fields at a
-// cutoff derived from the record cutoff, rows of fields no search covers are read all,
-// and each row's fields are scored heaviest first while the weighted bound can still
-// reach the cutoff; no row that could is passed over.
+// cutoff derived from the record cutoff, and each row's fields are scored heaviest first
+// while the weighted bound can still reach the cutoff; no row that could is passed over.
 void search_record(const RecordIndex& index, const RecordQuery& query, RowSink& sink, FieldTally* tally);
 
 // Up to k rows with score >= threshold, by descending score, equal scores by lower row.
