@@ -142,7 +142,7 @@ PyObject* index_keys(PyObject*, PyObject* capsule) {
 
 PyObject* index_image(PyObject*, PyObject* capsule) {
     return python::run_in_frame([&]() -> PyObject* {
-        const join::CandidateIndex& index = index_of(capsule);
+        const join::CandidateIndex& index = IndexCapsule::of(capsule);
         const std::string image = without_lock([&] { return join::index_image(index); });
         return checked(PyBytes_FromStringAndSize(image.data(), static_cast<Py_ssize_t>(image.size())));
     });
@@ -159,7 +159,7 @@ PyObject* index_from_image(PyObject*, PyObject* bytes) {
         if (!index)
             throw PythonError::with_message(
                 PyExc_ValueError, "not an index image of this pelgar build (another version or platform, or cut short)");
-        return index_capsule(std::move(index));
+        return IndexCapsule::wrap(std::move(index));
     });
 }
 
