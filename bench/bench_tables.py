@@ -119,13 +119,14 @@ def parts_of_join(left, right):
     """Seconds of each step of an in-process join, and of shipping the broadcast payload."""
     import pickle
 
-    from pelgar_join import tables as layer
+    from pelgar_join._join import join_plan
+    from pelgar_join.frames import PandasFrame
 
     index_s, index = timed(lambda: pj.Index(right["name"].tolist()))
     pickle_s, payload = timed(lambda: pickle.dumps((index, right)))
     unpickle_s, _ = timed(lambda: pickle.loads(payload))
-    match_s, matches = timed(lambda: index.top_k(left["name"].tolist(), 1))
-    assemble_s, _ = timed(lambda: layer.assemble(left, right, *layer.pairs(matches, "inner"), ("_left", "_right")))
+    match_s, plan = timed(lambda: join_plan(index, left["name"].tolist(), 1, "inner", 0.0, None, None))
+    assemble_s, _ = timed(lambda: PandasFrame(left).joined(PandasFrame(right), plan, ("_left", "_right")))
     return {"index_s": index_s, "pickle_s": pickle_s, "unpickle_s": unpickle_s, "payload_bytes": len(payload),
             "top_k_s": match_s, "assemble_s": assemble_s}
 

@@ -5,6 +5,7 @@ import io
 import os
 import pathlib
 import pty
+import random
 import re
 import select
 import shutil
@@ -114,6 +115,19 @@ def test_dedupe(files):
     (["left.csv", "fake.parquet", "--left-on", "name"], "fake.parquet: not readable as Parquet"),
     (["left.csv", "numbers.parquet", "--left-on", "name"], "numbers.parquet: column 'name' holds int"),
     (["left.csv", "right.tsv", "--left-on", "name", "-o", "no/such/dir/out.csv"], "no/such/dir/out.csv: cannot write"),
+    (["left.csv", "right.tsv", "--on", "name=0.4,code=x"],
+     "argument --on: the weight of 'code' must be a positive number, not 'x'"),
+    (["left.csv", "right.tsv", "--on", "name=inf"], "argument --on: the weight of 'name' must be a positive number"),
+    (["left.csv", "right.tsv", "--on", "name=1,code"], "argument --on: expected COL=WEIGHT,COL=WEIGHT..., not 'code'"),
+    (["left.csv", "right.tsv", "--on", "name=1,name=2"], "argument --on: 'name' is given twice"),
+    (["left.csv", "right.tsv", "--on", "name=1,nom=1"], "left.csv: no column 'nom'"),
+    (["left.csv", "right.tsv", "--on", "name=1", "--right-on", "name=full"], "right.tsv: no column 'full'"),
+    (["left.csv", "right.tsv", "--on", "name=1", "--right-on", "code=x"],
+     "argument --right-on: 'code' is not a column of --on"),
+    (["left.csv", "right.tsv", "--on", "name"], "in a join, --on takes columns with weights, such as name=0.6"),
+    (["left.csv", "right.tsv", "--left-on", "name", "--on", "name=1"], "--left-on and --on: give one"),
+    (["left.csv", "right.tsv", "--left-on", "name", "--field-scores"], "--field-scores needs several columns"),
+    (["--dedupe", "left.csv", "--on", "name=1,nom=1", "--threshold", "0.5"], "left.csv: no column 'nom'"),
 ])
 def test_user_errors_say_one_line_and_exit_2(files, args, message):
     (files / "latin1.csv").write_bytes("name\nZo\u00eb\n".encode("latin-1"))
@@ -131,7 +145,7 @@ def test_help_explains_every_option_with_examples(files):
     done = run("--help", cwd=files)
     assert done.returncode == 0 and done.stderr == ""
     for option in ["--left-on", "--right-on", "-k", "--threshold", "--scorer", "--how", "--workers",
-                   "-o", "--no-progress", "--dedupe", "--on"]:
+                   "-o", "--no-progress", "--dedupe", "--on", "--field-scores"]:
         # a whole option (argparse writes "-o OUT" or, from 3.13, "-o, --output OUT")
         assert re.search(rf"(?<![\w-]){option}\b", done.stdout), option
     assert "examples:" in done.stdout and "pelgar-join --dedupe contacts.csv" in done.stdout
@@ -305,3 +319,31 @@ def test_memory_does_not_grow_with_left(tmp_path):
     assert pd.read_parquet(tmp_path / "out.parquet").shape == (sizes[1], 4)
     if "libasan" not in os.environ.get("LD_PRELOAD", ""):  # its quarantine keeps freed memory
         assert peaks[1] <= 1.3 * peaks[0], peaks
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_weighted_columns_streamed_match_brute_force(files, monkeypatch, seed):
+    from pelgar_join import cli, files as file_tables
+    from test_record_tables import FIELDS, RIGHT_ON, model_clusters, model_join, random_records
+
+    chooser = random.Random(seed)
+    # an empty CSV cell is missing: no empty texts on the left
+    left = [{f: value or None for f, value in record.items()} for record in random_records(chooser, 20)]
+    right = random_records(chooser, 12)
+    pd.DataFrame({**{f: [r[f] for r in left] for f in FIELDS}, "id": range(20)}).to_csv(files / "l.csv", index=False)
+    pd.DataFrame({**{RIGHT_ON.get(f, f): [r[f] for r in right] for f in FIELDS}, "rid": range(100, 112)}) \
+        .to_parquet(files / "r.parquet", index=False)
+    monkeypatch.setattr(file_tables, "BATCH_ROWS", 3)
+    monkeypatch.setattr(file_tables, "CSV_BLOCK_BYTES", 64)
+    monkeypatch.chdir(files)
+    on = {"name": 0.4, "city": 0.3, "dob": 0.3}
+    try:
+        assert cli.main(["l.csv", "r.parquet", "--on", "name=0.4,city=0.3,dob=0.3", "--right-on", "name=full_name",
+                         "-k", "2", "--how", "left", "--threshold", "0.5", "--field-scores", "-o", "out.parquet"]) == 0
+        assert cli.main(["--dedupe", "l.csv", "--on", "city=2,dob=1", "--threshold", "0.6", "-o", "d.csv"]) == 0
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+    want = [row[:3] + (str(row[3]),) + row[4:] for row in model_join(left, right, on, 2, 0.5, "left")]
+    got = [tuple(None if pd.isna(v) else v for v in row) for row in read_rows(files / "out.parquet")]
+    assert got == want
+    assert pd.read_csv(files / "d.csv")["cluster"].tolist() == model_clusters(left, {"city": 2.0, "dob": 1.0}, 0.6)

@@ -2,6 +2,7 @@
 the in-process fuzzy_join on the computed tables."""
 
 import pathlib
+import random
 import subprocess
 import sys
 
@@ -87,6 +88,21 @@ def test_errors(client):
         pj.dask.fuzzy_join(left, dd.from_pandas(RIGHT, npartitions=2), "nope", "name")
     with pytest.raises(ValueError, match="how must be"):
         pj.dask.fuzzy_join(left, RIGHT, "name", how="right")
+
+
+@pytest.mark.parametrize("right_parts, broadcast", [(0, None), (3, False)])
+def test_weighted_fields_match_brute_force(client, right_parts, broadcast):
+    from test_record_tables import RIGHT_ON, make_tables, model_join, random_records
+
+    chooser = random.Random(right_parts)
+    left, right = random_records(chooser, 30), random_records(chooser, 25)
+    left_table, right_table = make_tables("pandas", left, right)
+    if right_parts:
+        right_table = dd.from_pandas(right_table, npartitions=right_parts)
+    on = {"name": 0.4, "city": 0.3, "dob": 0.3}
+    got = pj.dask.fuzzy_join(dd.from_pandas(left_table, npartitions=2), right_table, on=on, right_on=RIGHT_ON, k=2,
+                             threshold=0.5, how="left", field_scores=True, broadcast=broadcast).compute()
+    same(got, pd.DataFrame(model_join(left, right, on, 2, 0.5, "left"), columns=got.columns))
 
 
 def test_without_a_cluster_the_local_scheduler_gives_the_same_rows():

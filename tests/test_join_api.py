@@ -111,6 +111,25 @@ def test_pickled_index_answers_alike():
         assert index.top_k(texts[:30], k=4) == top_k_brute(texts, texts[:30], 4, 0.0, scorer)
 
 
+def test_index_image_is_copied_back_whole_and_checked():
+    from pelgar_join import _native
+    from pelgar_join._join import _from_keys
+
+    texts = ["Ann Lee", "ann lee", None, "Bo", "Bob Ng", "Zoë Ångström"] * 3
+    index = pj.Index(texts, scorer="token_sort")
+    image = _native.index_image(index._capsule)
+    copy = pickle.loads(pickle.dumps(index))
+    assert _native.index_image(copy._capsule) == image and copy.scorer == "token_sort"
+    # the form that earlier versions pickled still loads
+    earlier = _from_keys(_native.index_keys(index._capsule), "token_sort")
+    assert _native.index_image(earlier._capsule) == image
+    for broken in (image[:-1], image[:20], b"", image.replace(b"pelgar-index-1", b"pelgar-index-0"), image + b"\0"):
+        with pytest.raises(ValueError) as raised:
+            _native.index_from_image(broken)
+        assert str(raised.value) == ("not an index image of this pelgar build (another version or platform, "
+                                     "or cut short)")
+
+
 def test_index_memory_is_reported():
     texts = ["name number %d" % i for i in range(5000)]
     size = sys.getsizeof(pj.Index(texts))

@@ -2,6 +2,7 @@
 in-process fuzzy_join on the collected tables."""
 
 import os
+import random
 import subprocess
 import sys
 
@@ -48,9 +49,9 @@ def canonical(frame):
     return sorted(rows, key=repr)
 
 
-def frames(spark, right_parts):
-    left = spark.createDataFrame(LEFT).repartition(2)
-    right = spark.createDataFrame(RIGHT)
+def frames(spark, right_parts, left=LEFT, right=RIGHT):
+    left = spark.createDataFrame(left).repartition(2)
+    right = spark.createDataFrame(right)
     right = right.coalesce(1) if right_parts == 1 else right.repartition(right_parts)
     # the answer is that of the collected tables, whose row order the partitioning sets
     return left, right, left.toPandas(), right.toPandas()
@@ -92,6 +93,22 @@ def test_other_key_name_options_and_errors(spark):
         pj.spark.fuzzy_join(left, right, "name", "nope")
     with pytest.raises(ValueError, match="k must be at least 1"):
         pj.spark.fuzzy_join(left, right, "name", "label", k=0)
+
+
+@pytest.mark.parametrize("right_parts, broadcast", [(1, None), (3, False)])
+def test_weighted_fields_match_brute_force(spark, right_parts, broadcast):
+    from test_record_tables import FIELDS, RIGHT_ON, make_tables, model_join, random_records
+
+    chooser = random.Random(right_parts)
+    left_table, right_table = make_tables("pandas", random_records(chooser, 30), random_records(chooser, 25))
+    left, right, left_rows, right_rows = frames(spark, right_parts, left_table, right_table)
+    on = {"name": 0.4, "city": 0.3, "dob": 0.3}
+    got = pj.spark.fuzzy_join(left, right, on=on, right_on=RIGHT_ON, k=2, threshold=0.5, how="left",
+                              field_scores=True, broadcast=broadcast).toPandas()
+    records = [[{f: None if pd.isna(v) else v for f, v in row.items()} for row in table.to_dict("records")]
+               for table in (left_rows, right_rows.rename(columns={"full_name": "name"}))]
+    want = model_join(*records, on, 2, 0.5, "left")
+    assert canonical(got) == canonical(pd.DataFrame(want, columns=got.columns))
 
 
 WITHOUT_PELGAR = """

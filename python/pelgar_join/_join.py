@@ -63,7 +63,16 @@ def _progress(progress):
     return progress
 
 
+def _from_image(image, scorer):
+    index = Index.__new__(Index)
+    index._capsule = _native.index_from_image(image)
+    index._scorer = scorer
+    index._record = None
+    return index
+
+
 def _from_keys(keys, scorer):
+    # what pickles of earlier versions call
     index = Index.__new__(Index)
     index._capsule = _native.index_from_keys(keys, _scorer_code(scorer))
     index._scorer = scorer
@@ -228,7 +237,8 @@ class Index:
         if self._record is not None:
             keys = _native.record_index_keys(self._capsule)
             return (_from_record_keys, (keys, self._record.weights, self._record.scorers))
-        return (_from_keys, (_native.index_keys(self._capsule), self._scorer))
+        # the arrays as they are, copied back rather than built again from the keys
+        return (_from_image, (_native.index_image(self._capsule), self._scorer))
 
     @overload
     def top_k(self, queries: Union[Texts, Mapping[str, Texts]], k: Optional[int] = ..., *, threshold: float = ...,

@@ -24,6 +24,8 @@ EXAMPLES = """\
 examples:
   pelgar-join people.csv customers.parquet --left-on name --right-on full_name -k 3 \\
       --threshold 0.8 -o matches.parquet
+  pelgar-join people.csv customers.parquet --on name=0.4,address=0.3,dob=0.3 \\
+      --right-on name=full_name --field-scores -o matches.parquet
   pelgar-join orders.tsv companies.csv --left-on company --how left > joined.csv
   pelgar-join --dedupe contacts.csv --on name --threshold 0.9 -o contacts-clustered.csv
 
@@ -60,10 +62,40 @@ def _threshold(text):
     return value
 
 
+def _fields(text):
+    """A column name, or weighted columns COL=W,COL=W as a dict."""
+    if "=" not in text:
+        return text
+    fields = _pairs(text, "COL=WEIGHT")
+    for name, weight in fields.items():
+        try:
+            value = float(weight)
+        except ValueError:
+            value = math.nan
+        if not (value > 0.0 and math.isfinite(value)):
+            raise argparse.ArgumentTypeError(f"the weight of {name!r} must be a positive number, not {weight!r}")
+        fields[name] = value
+    return fields
+
+
+def _pairs(text, form):
+    """NAME=VALUE,NAME=VALUE as a dict of texts."""
+    pairs = {}
+    for item in text.split(","):
+        name, equals, value = item.partition("=")
+        if not name or not equals or not value:
+            raise argparse.ArgumentTypeError(f"expected {form},{form}..., not {item!r}")
+        if name in pairs:
+            raise argparse.ArgumentTypeError(f"{name!r} is given twice")
+        pairs[name] = value
+    return pairs
+
+
 def build_parser():
     parser = _Parser(
         prog=PROGRAM,
         usage=(f"{PROGRAM} LEFT RIGHT --left-on COL [--right-on COL] [options]\n"
+               f"       {PROGRAM} LEFT RIGHT --on COL=W,COL=W [--right-on FIELD=COL,...] [options]\n"
                f"       {PROGRAM} --dedupe FILE --on COL --threshold T [options]"),
         description="Join the rows of LEFT to the rows of RIGHT whose text is most alike, "
                     "or group the rows of one file whose texts are alike.",
@@ -74,7 +106,8 @@ def build_parser():
                         help="file whose rows are the candidates (.csv, .tsv or .parquet)")
     parser.add_argument("--left-on", metavar="COL", help="column of LEFT holding the texts to match")
     parser.add_argument("--right-on", metavar="COL",
-                        help="column of RIGHT holding the candidate texts (default: the --left-on name)")
+                        help="column of RIGHT holding the candidate texts (default: the --left-on name); "
+                             "with --on: FIELD=COL,... for the fields named otherwise in RIGHT")
     parser.add_argument("-k", type=_positive_int, default=1, metavar="N",
                         help="matches kept per LEFT row, best first (default: 1)")
     parser.add_argument("--threshold", type=_threshold, metavar="T",
@@ -95,7 +128,12 @@ def build_parser():
                         help="write the rows of FILE with a 'cluster' column: the number (from 0) "
                              "of the first row of the group of alike texts it belongs to (FILE is read "
                              "whole: grouping needs the whole column)")
-    parser.add_argument("--on", metavar="COL", help="with --dedupe: the column holding the texts")
+    parser.add_argument("--on", metavar="COL=W,...", type=_fields,
+                        help="several key columns with their weights, such as name=0.4,address=0.3,dob=0.3: "
+                             "rows score the weighted mean of their fields' scores, over the fields present "
+                             "in both; with --dedupe, also one column COL")
+    parser.add_argument("--field-scores", action="store_true",
+                        help="with --on: add a column score_FIELD per field, empty where the field was missing")
     return parser
 
 
@@ -110,17 +148,48 @@ def _check_arguments(parser, args):
     else:
         if args.right is None:
             parser.error("two files are needed: LEFT RIGHT (or --dedupe FILE)")
-        if args.left_on is None:
-            parser.error("--left-on COL is needed")
+        if args.left_on is None and args.on is None:
+            parser.error("--left-on COL is needed (or --on COL=W,COL=W for several columns)")
+        if args.left_on is not None and args.on is not None:
+            parser.error("--left-on and --on: give one (--on for several columns with weights)")
+        if isinstance(args.on, str):
+            parser.error(f"in a join, --on takes columns with weights, such as {args.on}=0.6,city=0.4 "
+                         "(or --left-on COL)")
+    if args.field_scores and not isinstance(args.on, dict):
+        parser.error("--field-scores needs several columns: --on COL=W,COL=W")
+    if isinstance(args.on, dict) and args.right_on is not None:
+        args.right_on = _right_columns(parser, args.right_on, args.on)
     if args.output is not None:
         format_of(args.output)
+
+
+def _right_columns(parser, text, fields):
+    """--right-on FIELD=COL,... as a dict, every FIELD one of --on's."""
+    try:
+        columns = _pairs(text, "FIELD=COL")
+    except argparse.ArgumentTypeError as error:
+        parser.error(f"argument --right-on: {error}")
+    for field in columns:
+        if field not in fields:
+            parser.error(f"argument --right-on: {field!r} is not a column of --on")
+    return columns
+
+
+def _key_columns(args):
+    """The key columns of the join as the table layer takes them."""
+    from .tables import Keys
+
+    if isinstance(args.on, dict):
+        return Keys(None, args.right_on, args.on, args.scorer, None, args.field_scores)
+    return Keys(args.left_on, args.right_on, scorer=args.scorer)
 
 
 def _dedupe(args, output, progress):
     from . import tables
 
     source = Source(args.dedupe)
-    source.key_type(args.on)
+    for name in args.on if isinstance(args.on, dict) else [args.on]:
+        source.key_type(name)
     if "cluster" in source.columns:
         raise UserError(f"{args.dedupe}: already has a column 'cluster'")
     table = source.whole()
@@ -143,29 +212,28 @@ def _steady_allocator():
 def _join(args, output, progress):
     """Index RIGHT once, then match and write LEFT a batch at a time, in LEFT's order."""
     from . import tables
-    from ._join import join_plan
     from ._progress import progress_callback
     from .frames import ArrowFrame
 
     _steady_allocator()
 
     left, right = Source(args.left), Source(args.right)
-    right_on = args.right_on if args.right_on is not None else args.left_on
-    left.key_type(args.left_on)
-    right.key_type(right_on)
+    key_columns = _key_columns(args)
+    for field in key_columns.fields:
+        left.key_type(field)
+        right.key_type(key_columns.right[field])
     try:
-        tables.result_names(left.columns, right.columns, SUFFIXES)
+        tables.result_names(left.columns, right.columns, SUFFIXES, key_columns.score_names)
     except ValueError as error:  # a clash of column names
         raise UserError(str(error)) from None
     right_frame = ArrowFrame(right.whole())
-    index = tables.native().Index(right_frame.texts(right_on), scorer=args.scorer)
+    index = key_columns.index(right_frame.texts)
     done = 0
     with progress_callback(progress) as report:
         for batch in left.batches():
-            left_frame = ArrowFrame(batch)
-            plan = join_plan(index, left_frame.texts(args.left_on), args.k, args.how, args.threshold or 0.0,
-                             args.workers, _rows_from(done, left.rows, report))
-            output.write(left_frame.joined(right_frame, plan, SUFFIXES))
+            output.write(tables.join_frames(ArrowFrame(batch), right_frame, key_columns, index, args.k, args.how,
+                                            args.threshold or 0.0, args.workers,
+                                            _rows_from(done, left.rows, report), SUFFIXES))
             done += batch.num_rows
 
 

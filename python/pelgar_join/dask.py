@@ -3,11 +3,11 @@ that of fuzzy_join on the computed tables."""
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Mapping, Optional, Sequence, Union
 
 from . import partitioned
 from ._extras import need
-from .tables import check_options, column, keys, native
+from .tables import Keys, Scorers, Weights, check_options, keys
 
 if TYPE_CHECKING:
     import dask.dataframe
@@ -36,11 +36,11 @@ def _share(payload):
 
 
 def fuzzy_join(left: Union[dask.dataframe.DataFrame, pandas.DataFrame],
-               right: Union[dask.dataframe.DataFrame, pandas.DataFrame], left_on: str,
-               right_on: Optional[str] = None, *, k: int = 1, threshold: float = 0.0,
-               scorer: str = "combined", how: str = "inner", workers: Optional[int] = None,
-               suffixes: Sequence[Optional[str]] = ("_left", "_right"),
-               broadcast: Optional[bool] = None) -> dask.dataframe.DataFrame:
+               right: Union[dask.dataframe.DataFrame, pandas.DataFrame], left_on: Optional[str] = None,
+               right_on: Union[str, Mapping[str, str], None] = None, *, on: Optional[Weights] = None, k: int = 1,
+               threshold: float = 0.0, scorer: str = "combined", scorers: Scorers = None, how: str = "inner",
+               workers: Optional[int] = None, suffixes: Sequence[Optional[str]] = ("_left", "_right"),
+               broadcast: Optional[bool] = None, field_scores: bool = False) -> dask.dataframe.DataFrame:
     """pelgar_join.fuzzy_join with `left` a Dask DataFrame (or pandas) and `right` pandas or Dask.
 
     Returns a Dask DataFrame. `broadcast=None` ships a pandas or one-partition `right` whole to
@@ -50,29 +50,25 @@ def fuzzy_join(left: Union[dask.dataframe.DataFrame, pandas.DataFrame],
     dd = need("dask.dataframe", "dask")
     pd = need("pandas", "join")
     check_options(k, how, suffixes)
-    right_on = left_on if right_on is None else right_on
+    key_columns = Keys(left_on, right_on, on, scorer, scorers, field_scores)
     if isinstance(left, pd.DataFrame):
         left = dd.from_pandas(left, npartitions=1)
     right_meta = right if isinstance(right, pd.DataFrame) else right._meta
-    column(left._meta, left_on, "left")
-    column(right_meta, right_on, "right")
-    template = partitioned.empty_result(left._meta, right_meta, how, suffixes)
-    Index = native().Index
+    key_columns.check(left._meta, right_meta)
+    template = partitioned.empty_result(left._meta, right_meta, how, suffixes, key_columns)
     if broadcast is None:
         broadcast = isinstance(right, pd.DataFrame) or right.npartitions == 1
     if broadcast:
         table = right if isinstance(right, pd.DataFrame) else right.compute()
-        shared = _share((Index(keys(table[right_on]), scorer=scorer), table))
-        return left.map_partitions(partitioned.join_whole, shared, left_on, k, threshold, workers,
+        shared = _share((key_columns.index(lambda name: keys(table[name])), table))
+        return left.map_partitions(partitioned.join_whole, shared, key_columns, k, threshold, workers,
                                    how, suffixes, template, meta=template, enforce_metadata=False)
     if isinstance(right, pd.DataFrame):
         right = dd.from_pandas(right, npartitions=1)
-    return _join_partitioned(left, right, Index, left_on, right_on, k, threshold, scorer, workers,
-                             how, suffixes, template)
+    return _join_partitioned(left, right, key_columns, k, threshold, workers, how, suffixes, template)
 
 
-def _join_partitioned(left, right, Index, left_on, right_on, k, threshold, scorer, workers, how,
-                      suffixes, template):
+def _join_partitioned(left, right, key_columns, k, threshold, workers, how, suffixes, template):
     import dask
     import dask.dataframe as dd
     from dask import delayed
@@ -88,11 +84,11 @@ def _join_partitioned(left, right, Index, left_on, right_on, k, threshold, score
     outputs = []
     for left_part in left.to_delayed():
         partials = [
-            delayed(partitioned.match_part)(left_part, Index, token, part, offset, left_on, right_on, scorer, k,
-                                            threshold, workers)
+            delayed(partitioned.match_part)(left_part, token, part, offset, key_columns, k, threshold, workers)
             for part, offset in zip(right_parts, offsets)
         ]
-        outputs.append(delayed(partitioned.merge_parts)(left_part, partials, k, how, suffixes, template))
+        outputs.append(delayed(partitioned.merge_parts)(left_part, partials, k, how, suffixes, template,
+                                                        key_columns))
     # the right rows arrive as they are: no text conversion of object columns such as widened bools
     with dask.config.set({"dataframe.convert-string": False}):
         return dd.from_delayed(outputs, meta=template, verify_meta=False)

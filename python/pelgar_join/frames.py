@@ -39,6 +39,11 @@ def plan_table(plan):
     return need("pyarrow", "join").table(plan)
 
 
+def arrow_column(column):
+    """One field's scores, native one-column Columns, as a pyarrow chunked array, without a copy."""
+    return plan_table(column).column(0)
+
+
 class PandasFrame:
     kind = "pandas"
 
@@ -59,14 +64,15 @@ class PandasFrame:
             return series
         return keys(series)
 
-    def joined(self, right, plan, suffixes):
+    def joined(self, right, plan, suffixes, field_scores=()):
         from .tables import assemble
 
         pc = need("pyarrow.compute", "join")
         rows = plan_table(plan)
         return assemble(self.table, right.table, rows.column("query").to_numpy(),
                         pc.fill_null(rows.column("position"), -1).to_numpy(),
-                        rows.column("score").to_numpy(), suffixes)
+                        rows.column("score").to_numpy(), suffixes,
+                        [(name, arrow_column(values).to_numpy(zero_copy_only=False)) for name, values in field_scores])
 
     def labelled(self, labels):
         pd = need("pandas", "join")
@@ -97,17 +103,21 @@ class PolarsFrame:
         series = self.table.get_column(name)
         return series if hasattr(series, "__arrow_c_stream__") else series.to_arrow()
 
-    def joined(self, right, plan, suffixes):
+    def joined(self, right, plan, suffixes, field_scores=()):
         from .tables import result_names
 
         pl = sys.modules["polars"]
         rows = _polars_plan(plan)
-        left_names, right_names = result_names(self.columns, right.columns, suffixes)
+        left_names, right_names = result_names(self.columns, right.columns, suffixes,
+                                               [name for name, _ in field_scores])
         left_part = self.table.select(pl.all().gather(rows.get_column("query")))
         right_part = right.table.select(pl.all().gather(rows.get_column("position")))
         left_part.columns = left_names
         right_part.columns = right_names
-        return pl.concat([left_part, right_part, rows.select("score")], how="horizontal")
+        parts = [left_part, right_part, rows.select("score")]
+        if field_scores:
+            parts.append(pl.DataFrame([pl.from_arrow(arrow_column(values)).alias(name) for name, values in field_scores]))
+        return pl.concat(parts, how="horizontal")
 
     def labelled(self, labels):
         return sys.modules["polars"].Series("cluster", labels, dtype=sys.modules["polars"].Int64)
@@ -135,16 +145,18 @@ class ArrowFrame:
     def texts(self, name):
         return self.table.column(name)
 
-    def joined(self, right, plan, suffixes):
+    def joined(self, right, plan, suffixes, field_scores=()):
         from .tables import result_names
 
         pa = need("pyarrow", "join")
         rows = plan_table(plan)
-        left_names, right_names = result_names(self.columns, right.columns, suffixes)
+        score_names = [name for name, _ in field_scores]
+        left_names, right_names = result_names(self.columns, right.columns, suffixes, score_names)
         left_part = self.table.take(rows.column("query"))
         right_part = right.table.take(rows.column("position"))
-        return pa.Table.from_arrays([*left_part.columns, *right_part.columns, rows.column("score")],
-                                    names=[*left_names, *right_names, "score"])
+        scores = [arrow_column(values) for _, values in field_scores]
+        return pa.Table.from_arrays([*left_part.columns, *right_part.columns, rows.column("score"), *scores],
+                                    names=[*left_names, *right_names, "score", *score_names])
 
     def labelled(self, labels):
         pa = need("pyarrow", "join")

@@ -5,16 +5,17 @@ import heapq
 import uuid
 
 from . import _index_cache
-from .tables import assemble, keys, pairs, result_names
+from .frames import PandasFrame, arrow_column
+from .tables import assemble, join_frames, keys, pairs, result_names
 
 
-def empty_result(left, right, how, suffixes):
+def empty_result(left, right, how, suffixes, key_columns):
     """The joined table with no rows, and the column types a left join's missing rows give."""
     right = right.iloc[:0]
     if how == "left":
         right = right.reindex([0]).iloc[:0]
-    result_names(list(left.columns), list(right.columns), suffixes)
-    return assemble(left.iloc[:0], right, [], [], [], suffixes)
+    result_names(list(left.columns), list(right.columns), suffixes, key_columns.score_names)
+    return assemble(left.iloc[:0], right, [], [], [], suffixes, [(name, []) for name in key_columns.score_names])
 
 
 def conform(result, template):
@@ -39,37 +40,53 @@ def new_token():
     return uuid.uuid4().hex
 
 
-def cached_index(index_type, token, part_number, texts, scorer):
-    """The index of one right partition, built once in this worker process for the whole join."""
-    return _index_cache.index_for((token, part_number), lambda: index_type(texts(), scorer=scorer))
+def cached_index(token, part_number, key_columns, texts):
+    """The index of one right partition, built once in this worker process for the whole join;
+    texts(column) gives a key column of the partition."""
+    return _index_cache.index_for((token, part_number), lambda: key_columns.index(texts))
 
 
-def join_whole(left_part, shared, left_on, k, threshold, workers, how, suffixes, template=None):
+def with_field_scores(key_columns, index, queries, matches):
+    """Each query's matches as (position, score, field scores) entries, the field scores () unless
+    they were asked for."""
+    if not key_columns.score_names:
+        return [[(position, score, ()) for position, score in found] for found in matches]
+    rows = [row for row, found in enumerate(matches) for _ in found]
+    positions = [position for found in matches for position, _ in found]
+    columns = [arrow_column(values).to_pylist() for _, values in key_columns.field_scores(index, queries, rows, positions)]
+    per_pair = zip(*columns)
+    return [[(position, score, next(per_pair)) for position, score in found] for found in matches]
+
+
+def join_whole(left_part, shared, key_columns, k, threshold, workers, how, suffixes, template=None):
     """Join one left partition to the whole right table; `shared` is (its index, the table)."""
     index, right = shared
-    matches = index.top_k(keys(left_part[left_on]), k, threshold=threshold, workers=workers)
-    result = assemble(left_part, right, *pairs(matches, how), suffixes)
+    result = join_frames(PandasFrame(left_part), PandasFrame(right), key_columns, index, k, how, threshold,
+                         workers, None, suffixes)
     return result if template is None else conform(result, template)
 
 
-def match_part(left_part, index_type, token, right_part, offset, left_on, right_on, scorer, k, threshold, workers):
+def match_part(left_part, token, right_part, offset, key_columns, k, threshold, workers):
     """Top-k lists of one left partition in one right partition: (lists by global position, rows used)."""
-    index = cached_index(index_type, token, offset, lambda: keys(right_part[right_on]), scorer)
-    matches = index.top_k(keys(left_part[left_on]), k, threshold=threshold, workers=workers)
-    used = sorted({position for found in matches for position, _ in found})
+    index = cached_index(token, offset, key_columns, lambda name: keys(right_part[name]))
+    queries = key_columns.queries(lambda name: keys(left_part[name]))
+    matches = with_field_scores(key_columns, index, queries,
+                                index.top_k(queries, k, threshold=threshold, workers=workers))
+    used = sorted({position for found in matches for position, _, _ in found})
     rows = right_part.iloc[used]
     rows.index = [offset + position for position in used]
-    return [[(offset + position, score) for position, score in found] for found in matches], rows
+    return [[(offset + position, score, fields) for position, score, fields in found] for found in matches], rows
 
 
-def merge_parts(left_part, partials, k, how, suffixes, template):
+def merge_parts(left_part, partials, k, how, suffixes, template, key_columns):
     """Join one left partition from its top-k lists in every right partition."""
     import pandas as pd
 
     lists = [found for found, _ in partials]
     rows = pd.concat([used for _, used in partials])
-    matches = [best(k, [pair for part in lists for pair in part[row]]) for row in range(len(left_part))]
-    left_rows, right_positions, scores = pairs(matches, how)
+    matches = [best(k, [entry for part in lists for entry in part[row]]) for row in range(len(left_part))]
+    left_rows, right_positions, scores, fields = pairs(matches, how, len(key_columns.score_names))
     where = {position: row for row, position in enumerate(rows.index)}
     right_rows = [where.get(position, -1) for position in right_positions]
-    return conform(assemble(left_part, rows, left_rows, right_rows, scores, suffixes), template)
+    field_scores = list(zip(key_columns.score_names, fields))
+    return conform(assemble(left_part, rows, left_rows, right_rows, scores, suffixes, field_scores), template)

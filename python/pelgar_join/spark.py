@@ -7,11 +7,11 @@ process, so that each is checked once."""
 from __future__ import annotations
 
 import sys
-from typing import TYPE_CHECKING, Optional, Sequence
+from typing import TYPE_CHECKING, Mapping, Optional, Sequence, Union
 
 from . import partitioned
 from ._extras import need
-from .tables import check_options, column, keys, native, result_names
+from .tables import Keys, Scorers, Weights, check_options, keys, result_names
 
 if TYPE_CHECKING:
     import pyspark.sql
@@ -43,23 +43,25 @@ def _check_workers(context):
     _WORKERS_CHECKED.add(context.applicationId)
 
 
-def _schema(left, right, how, suffixes):
-    """The joined table's Spark schema: left's fields, right's (nullable in a left join), score."""
+def _schema(left, right, how, suffixes, score_names):
+    """The joined table's Spark schema: left's fields, right's (nullable in a left join), score, then
+    the field scores."""
     types = need("pyspark.sql.types", "spark")
-    left_names, right_names = result_names(left.columns, right.columns, suffixes)
+    left_names, right_names = result_names(left.columns, right.columns, suffixes, score_names)
     fields = [types.StructField(name, field.dataType, field.nullable)
               for name, field in zip(left_names, left.schema.fields)]
     fields += [types.StructField(name, field.dataType, field.nullable or how == "left")
                for name, field in zip(right_names, right.schema.fields)]
     fields.append(types.StructField("score", types.DoubleType(), how == "left"))
+    fields += [types.StructField(name, types.DoubleType(), True) for name in score_names]
     return types.StructType(fields)
 
 
-def fuzzy_join(left: pyspark.sql.DataFrame, right: pyspark.sql.DataFrame, left_on: str,
-               right_on: Optional[str] = None, *, k: int = 1, threshold: float = 0.0,
-               scorer: str = "combined", how: str = "inner", workers: Optional[int] = None,
-               suffixes: Sequence[Optional[str]] = ("_left", "_right"),
-               broadcast: Optional[bool] = None) -> pyspark.sql.DataFrame:
+def fuzzy_join(left: pyspark.sql.DataFrame, right: pyspark.sql.DataFrame, left_on: Optional[str] = None,
+               right_on: Union[str, Mapping[str, str], None] = None, *, on: Optional[Weights] = None, k: int = 1,
+               threshold: float = 0.0, scorer: str = "combined", scorers: Scorers = None, how: str = "inner",
+               workers: Optional[int] = None, suffixes: Sequence[Optional[str]] = ("_left", "_right"),
+               broadcast: Optional[bool] = None, field_scores: bool = False) -> pyspark.sql.DataFrame:
     """pelgar_join.fuzzy_join for Spark DataFrames; returns a Spark DataFrame.
 
     `broadcast=None` collects a one-partition `right` to the driver and broadcasts it with its
@@ -69,66 +71,73 @@ def fuzzy_join(left: pyspark.sql.DataFrame, right: pyspark.sql.DataFrame, left_o
     need("pyspark", "spark")
     need("pandas", "join")
     check_options(k, how, suffixes)
-    right_on = left_on if right_on is None else right_on
-    column(left, left_on, "left")
-    column(right, right_on, "right")
+    key_columns = Keys(left_on, right_on, on, scorer, scorers, field_scores)
+    key_columns.check(left, right)
     _check_workers(left.sparkSession.sparkContext)
-    schema = _schema(left, right, how, suffixes)
+    schema = _schema(left, right, how, suffixes, key_columns.score_names)
     if broadcast is None:
         broadcast = right.rdd.getNumPartitions() == 1
     if broadcast:
-        return _join_broadcast(left, right, left_on, right_on, k, threshold, scorer, workers, how,
-                               suffixes, schema)
-    return _join_partitioned(left, right, left_on, right_on, k, threshold, scorer, workers, how, schema)
+        return _join_broadcast(left, right, key_columns, k, threshold, workers, how, suffixes, schema)
+    return _join_partitioned(left, right, key_columns, k, threshold, workers, how, schema)
 
 
-def _join_broadcast(left, right, left_on, right_on, k, threshold, scorer, workers, how, suffixes, schema):
+def _join_broadcast(left, right, key_columns, k, threshold, workers, how, suffixes, schema):
     table = right.toPandas()
     shared = left.sparkSession.sparkContext.broadcast(
-        (native().Index(keys(table[right_on]), scorer=scorer), table))
+        (key_columns.index(lambda name: keys(table[name])), table))
 
     def join_batches(batches):
         for batch in batches:
-            yield partitioned.join_whole(batch, shared.value, left_on, k, threshold, workers, how, suffixes)
+            yield partitioned.join_whole(batch, shared.value, key_columns, k, threshold, workers, how, suffixes)
 
     return left.mapInPandas(join_batches, schema)
 
 
-def _join_partitioned(left, right, left_on, right_on, k, threshold, scorer, workers, how, schema):
-    Index = native().Index
-    left_position = left.columns.index(left_on)
-    right_position = right.columns.index(right_on)
+def _join_partitioned(left, right, key_columns, k, threshold, workers, how, schema):
+    left_at = {name: at for at, name in enumerate(left.columns)}
+    right_at = {name: at for at, name in enumerate(right.columns)}
     width = len(right.columns)
+    missing_scores = (None,) * len(key_columns.score_names)
 
     # each executor process indexes a right partition once, for every left partition it meets
     token = partitioned.new_token()
 
-    def index_part(number, rows):
+    def right_part(number, rows):
         rows = list(rows)
         return [(number, [tuple(row) for row, _ in rows], [position for _, position in rows])]
 
+    def left_part(number, rows):
+        return [(number, [tuple(row) for row in rows])]
+
     def match(pair):
-        left_rows, (number, right_rows, positions) = pair
+        (number, left_rows), (right_number, right_rows, positions) = pair
         index = partitioned.cached_index(
-            Index, token, number, lambda: keys_of([row[right_position] for row in right_rows]), scorer)
-        found = index.top_k(keys_of([row[left_position] for row, _ in left_rows]), k,
-                            threshold=threshold, workers=workers)
-        for (row, position), matches in zip(left_rows, found):
-            yield position, (tuple(row), [(positions[at], score, right_rows[at]) for at, score in matches])
+            token, right_number, key_columns, lambda name: keys_of([row[right_at[name]] for row in right_rows]))
+        queries = key_columns.queries(lambda name: keys_of([row[left_at[name]] for row in left_rows]))
+        found = partitioned.with_field_scores(key_columns, index, queries,
+                                              index.top_k(queries, k, threshold=threshold, workers=workers))
+        lists = [[(positions[at], score, right_rows[at], fields) for at, score, fields in matches]
+                 for matches in found]
+        return number, (left_rows, lists)
 
     def merge(a, b):
-        return a[0], partitioned.best(k, a[1] + b[1])
+        return a[0], [partitioned.best(k, one + other) for one, other in zip(a[1], b[1])]
 
     def rows_out(item):
-        row, matches = item[1]
-        if not matches and how == "left":
-            yield row + (None,) * width + (None,)
-        for _, score, right_row in partitioned.best(k, matches):
-            yield row + right_row + (score,)
+        left_rows, lists = item[1]
+        for row, matches in zip(left_rows, lists):
+            if not matches and how == "left":
+                yield row + (None,) * width + (None,) + missing_scores
+            for _, score, right_row, fields in partitioned.best(k, matches):
+                yield row + right_row + (score,) + fields
 
-    indexes = right.rdd.zipWithIndex().mapPartitionsWithIndex(index_part)
-    matched = left.rdd.zipWithIndex().glom().cartesian(indexes).flatMap(match)
-    joined = matched.reduceByKey(merge).flatMap(rows_out)
+    # Both sides are made once and kept: the cartesian product would make each again for every pair.
+    rights = right.rdd.zipWithIndex().mapPartitionsWithIndex(right_part).cache()
+    lefts = left.rdd.mapPartitionsWithIndex(left_part).cache()
+    # one record per pair of partitions, merged per left partition: no shuffle record per row
+    matched = lefts.cartesian(rights).map(match)
+    joined = matched.reduceByKey(merge, numPartitions=max(1, lefts.getNumPartitions())).flatMap(rows_out)
     return left.sparkSession.createDataFrame(joined, schema)
 
 

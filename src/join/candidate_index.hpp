@@ -33,6 +33,9 @@ public:
                                        std::size_t* scored = nullptr) const;
 
 private:
+    friend struct IndexImage;
+    explicit CandidateIndex(Scorer scorer) : scorer_(scorer) {}
+
     Scorer scorer_;
     KeyGroups keys_;
     TrigramPostings postings_;

@@ -55,6 +55,11 @@ public:
     std::size_t memory_bytes() const noexcept;
 
 private:
+    // an index read from an image starts from empty groups
+    friend struct IndexImage;
+    friend class CandidateIndex;
+    KeyGroups() = default;
+
     std::string key_chars_;
     std::vector<std::uint32_t> key_ends_;    // by key
     std::vector<std::uint32_t> row_begins_;  // count() + 1 entries into rows_

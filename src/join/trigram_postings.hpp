@@ -99,6 +99,8 @@ public:
     std::size_t memory_bytes() const noexcept;
 
 private:
+    friend struct IndexImage;
+
     // An open-addressing table from element to a number: first the order in which the build
     // met it, then its rank. An empty slot holds kAbsent.
     struct Slot {

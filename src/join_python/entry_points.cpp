@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "join/candidate_index.hpp"
+#include "join/index_image.hpp"
 #include "join/key_clusters.hpp"
 #include "join/output_budget.hpp"
 #include "join/prepared_texts.hpp"
@@ -137,6 +138,29 @@ PyObject* index_from_keys(PyObject*, PyObject* args) {
 
 PyObject* index_keys(PyObject*, PyObject* capsule) {
     return python::run_in_frame([&]() -> PyObject* { return key_list(IndexCapsule::of(capsule).keys()); });
+}
+
+PyObject* index_image(PyObject*, PyObject* capsule) {
+    return python::run_in_frame([&]() -> PyObject* {
+        const join::CandidateIndex& index = IndexCapsule::of(capsule);
+        const std::string image = without_lock([&] { return join::index_image(index); });
+        return checked(PyBytes_FromStringAndSize(image.data(), static_cast<Py_ssize_t>(image.size())));
+    });
+}
+
+PyObject* index_from_image(PyObject*, PyObject* bytes) {
+    return python::run_in_frame([&]() -> PyObject* {
+        char* data = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(bytes, &data, &size) != 0) throw PythonError::fetch();
+        const std::string_view image(data, static_cast<std::size_t>(size));
+        // the bytes object is held by the caller for the whole call
+        auto index = without_lock([&] { return join::index_from_image(image); });
+        if (!index)
+            throw PythonError::with_message(
+                PyExc_ValueError, "not an index image of this pelgar build (another version or platform, or cut short)");
+        return IndexCapsule::wrap(std::move(index));
+    });
 }
 
 PyObject* index_info(PyObject*, PyObject* capsule) {

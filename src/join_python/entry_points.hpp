@@ -8,6 +8,8 @@ namespace pelgar::join_python {
 PyObject* index_build(PyObject* module, PyObject* args);
 PyObject* index_from_keys(PyObject* module, PyObject* args);
 PyObject* index_keys(PyObject* module, PyObject* capsule);
+PyObject* index_image(PyObject* module, PyObject* capsule);
+PyObject* index_from_image(PyObject* module, PyObject* bytes);
 PyObject* index_info(PyObject* module, PyObject* capsule);
 PyObject* top_k(PyObject* module, PyObject* args);
 PyObject* self_join(PyObject* module, PyObject* args);

@@ -12,6 +12,8 @@ PyMethodDef function_table[] = {
     {"index_build", index_build, METH_VARARGS, "index_build(candidates, scorer_code, workers) -> capsule"},
     {"index_from_keys", index_from_keys, METH_VARARGS, "index_from_keys(keys, scorer_code) -> capsule"},
     {"index_keys", index_keys, METH_O, "index_keys(capsule) -> list of prepared keys or None"},
+    {"index_image", index_image, METH_O, "index_image(capsule) -> bytes of the index's arrays"},
+    {"index_from_image", index_from_image, METH_O, "index_from_image(bytes) -> capsule"},
     {"index_info", index_info, METH_O, "index_info(capsule) -> (size, scorer_code, memory bytes)"},
     {"top_k", top_k, METH_VARARGS, "top_k(capsule, queries, k, threshold, workers, progress, form=0)"},
     {"self_join", self_join, METH_VARARGS, "self_join(texts, threshold, scorer_code, workers, progress, columnar=False)"},

@@ -31,3 +31,9 @@ found: List[List[Tuple[int, float]]] = people.top_k({"name": ["ann"], "city": ["
 record_pairs: List[Tuple[int, int, float]] = pj.self_join({"name": ["a", "a"]}, 0.9, weights={"name": 1.0})
 record_labels: List[int] = pj.clusters({"name": pl.Series(["a"])}, 0.9, weights={"name": 1.0})
 not_weights: str = people.weights  # error
+# several weighted fields
+weighted: pd.DataFrame = pj.fuzzy_join(pd.DataFrame({"n": ["a"], "c": ["b"]}), pd.DataFrame({"m": ["a"], "c": ["b"]}),
+                                       on={"n": 0.6, "c": 0.4}, right_on={"n": "m"}, scorers={"c": "token_set"},
+                                       field_scores=True)
+weighted_groups: "pd.Series[int]" = pj.dedupe(frame, {"n": 1, "c": 0.5}, 0.9, scorers={"c": "token_sort"})
+bad_weights = pj.fuzzy_join(frame, frame, on={"n": "heavy"})  # error
