@@ -58,7 +58,7 @@ std::size_t tuple_size(PyObject* tuple) {
 // The fields of a call: names as messages show them, weights and scorers.
 struct Fields {
     std::vector<std::string> names;
-    std::vector<records::FieldSpec> specs;
+    std::vector<records::FieldRule> rules;
 };
 
 Fields fields_argument(PyObject* names, PyObject* weights, PyObject* scorer_codes) {
@@ -68,9 +68,9 @@ Fields fields_argument(PyObject* names, PyObject* weights, PyObject* scorer_code
         const double weight = PyFloat_AsDouble(item(weights, f));
         const long code = PyLong_AsLong(item(scorer_codes, f));
         if (PyErr_Occurred()) throw PythonError::fetch();
-        fields.specs.push_back({weight, scorer_argument(static_cast<int>(code))});
+        fields.rules.push_back({weight, scorer_argument(static_cast<int>(code))});
     }
-    if (fields.specs.empty() || fields.specs.size() > records::kMaxFields)
+    if (fields.rules.empty() || fields.rules.size() > records::kMaxFields)
         throw PythonError::with_message(PyExc_ValueError, "records have 1 to 64 fields");
     return fields;
 }
@@ -80,7 +80,7 @@ Fields fields_of(const records::RecordIndex& index, PyObject* names) {
     Fields fields;
     for (std::size_t f = 0; f < index.field_count(); ++f) {
         fields.names.push_back(utf8_of(item(names, f)));
-        fields.specs.push_back(index.spec(f));
+        fields.rules.push_back(index.rule(f));
     }
     return fields;
 }
@@ -104,12 +104,12 @@ std::vector<join::PreparedTexts> prepared_columns(const Fields& fields, PyObject
                                                   std::size_t workers) {
     const std::vector<TextsWithGaps> read = field_columns(fields, columns, what);
     std::vector<join::PreparedTexts> prepared;
-    for (std::size_t f = 0; f < read.size(); ++f) prepared.push_back(prepare_all(read[f], fields.specs[f].scorer, workers));
+    for (std::size_t f = 0; f < read.size(); ++f) prepared.push_back(prepare_all(read[f], fields.rules[f].scorer, workers));
     return prepared;
 }
 
 std::unique_ptr<records::RecordIndex> build_index(const Fields& fields, const std::vector<join::PreparedTexts>& columns) {
-    return without_lock([&] { return std::make_unique<records::RecordIndex>(fields.specs, columns); });
+    return without_lock([&] { return std::make_unique<records::RecordIndex>(fields.rules, columns); });
 }
 
 // The query of row i of prepared query columns.

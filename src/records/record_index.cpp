@@ -8,17 +8,17 @@
 
 namespace pelgar::records {
 
-RecordIndex::RecordIndex(std::vector<FieldSpec> fields, const std::vector<join::PreparedTexts>& columns)
-    : specs_(std::move(fields)) {
-    if (specs_.empty() || specs_.size() > kMaxFields || columns.size() != specs_.size())
+RecordIndex::RecordIndex(std::vector<FieldRule> fields, const std::vector<join::PreparedTexts>& columns)
+    : rules_(std::move(fields)) {
+    if (rules_.empty() || rules_.size() > kMaxFields || columns.size() != rules_.size())
         throw InternalFailure("a record index needs 1 to 64 fields, one column each");
     rows_ = columns[0].size();
-    const std::size_t count = specs_.size();
+    const std::size_t count = rules_.size();
     keys_.assign(rows_ * count, join::KeyGroups::kNoKey);
     masks_.assign(rows_, 0);
     for (std::size_t f = 0; f < count; ++f) {
         if (columns[f].size() != rows_) throw InternalFailure("record columns of different lengths");
-        fields_.push_back(std::make_unique<join::CandidateIndex>(specs_[f].scorer, columns[f]));
+        fields_.push_back(std::make_unique<join::CandidateIndex>(rules_[f].scorer, columns[f]));
         const std::vector<std::uint32_t> key_of = fields_[f]->keys().keys_of_rows();
         for (std::size_t row = 0; row < rows_; ++row) {
             keys_[row * count + f] = key_of[row];
@@ -29,7 +29,7 @@ RecordIndex::RecordIndex(std::vector<FieldSpec> fields, const std::vector<join::
     heaviest_first_.resize(count);
     std::iota(heaviest_first_.begin(), heaviest_first_.end(), std::size_t{0});
     std::stable_sort(heaviest_first_.begin(), heaviest_first_.end(),
-                     [&](std::size_t a, std::size_t b) { return specs_[a].weight > specs_[b].weight; });
+                     [&](std::size_t a, std::size_t b) { return rules_[a].weight > rules_[b].weight; });
 }
 
 void RecordIndex::group_patterns(const std::vector<join::PreparedTexts>& columns) {
@@ -44,13 +44,13 @@ void RecordIndex::group_patterns(const std::vector<join::PreparedTexts>& columns
             continue;
         }
         Partition part{mask, std::move(rows), {}};
-        part.fields.resize(specs_.size());
-        for (std::size_t f = 0; f < specs_.size(); ++f) {
+        part.fields.resize(rules_.size());
+        for (std::size_t f = 0; f < rules_.size(); ++f) {
             if (!((mask >> f) & 1)) continue;
             join::PreparedTexts texts;
             texts.reserve(part.rows.size());
             for (const std::uint32_t row : part.rows) texts.add_key(columns[f].key(row));
-            part.fields[f] = std::make_unique<join::CandidateIndex>(specs_[f].scorer, texts);
+            part.fields[f] = std::make_unique<join::CandidateIndex>(rules_[f].scorer, texts);
         }
         rare_.push_back(std::move(part));
     }

@@ -15,7 +15,7 @@ namespace pelgar::records {
 using FieldMask = std::uint64_t;
 constexpr std::size_t kMaxFields = 64;
 
-struct FieldSpec {
+struct FieldRule {
     double weight;
     join::Scorer scorer;
 };
@@ -33,14 +33,14 @@ struct Partition {
 // Immutable once built; searches share it freely.
 class RecordIndex {
 public:
-    RecordIndex(std::vector<FieldSpec> fields, const std::vector<join::PreparedTexts>& columns);
+    RecordIndex(std::vector<FieldRule> fields, const std::vector<join::PreparedTexts>& columns);
 
-    std::size_t field_count() const noexcept { return specs_.size(); }
-    const FieldSpec& spec(std::size_t field) const noexcept { return specs_[field]; }
+    std::size_t field_count() const noexcept { return rules_.size(); }
+    const FieldRule& rule(std::size_t field) const noexcept { return rules_[field]; }
     const join::CandidateIndex& field(std::size_t field) const noexcept { return *fields_[field]; }
     std::size_t size() const noexcept { return rows_; }
     // The row's key in the field, KeyGroups::kNoKey where the field is missing.
-    std::uint32_t key(std::size_t field, std::size_t row) const noexcept { return keys_[row * specs_.size() + field]; }
+    std::uint32_t key(std::size_t field, std::size_t row) const noexcept { return keys_[row * rules_.size() + field]; }
     FieldMask mask(std::size_t row) const noexcept { return masks_[row]; }
     // The presence patterns of many rows (which fields are present), each once; none empty.
     const std::vector<FieldMask>& common_patterns() const noexcept { return common_; }
@@ -55,7 +55,7 @@ public:
 private:
     void group_patterns(const std::vector<join::PreparedTexts>& columns);
 
-    std::vector<FieldSpec> specs_;
+    std::vector<FieldRule> rules_;
     std::vector<std::unique_ptr<join::CandidateIndex>> fields_;
     std::size_t rows_ = 0;
     std::vector<std::uint32_t> keys_;  // by row, then field

@@ -139,7 +139,7 @@ private:
     double weight_sum(FieldMask mask) const {
         double sum = 0.0;
         for (std::size_t f = 0; f < index_.field_count(); ++f)
-            if (has(mask, f)) sum += index_.spec(f).weight;
+            if (has(mask, f)) sum += index_.rule(f).weight;
         return sum;
     }
 
@@ -208,21 +208,21 @@ private:
         std::array<double, kMaxFields> scores{};
         double total = 0.0;
         for (const std::size_t f : index_.heaviest_first())
-            if (has(shared, f)) total += index_.spec(f).weight;
+            if (has(shared, f)) total += index_.rule(f).weight;
         scores[known] = known_score;
-        double reached = index_.spec(known).weight * known_score, rest = total - index_.spec(known).weight;
+        double reached = index_.rule(known).weight * known_score, rest = total - index_.rule(known).weight;
         ++rows_scored_;
         for (const std::size_t f : index_.heaviest_first()) {
             if (!has(shared, f) || f == known) continue;
             if (reached + rest < (sink_.cutoff() - kMargin) * total) return;
-            const double weight = index_.spec(f).weight;
+            const double weight = index_.rule(f).weight;
             scores[f] = field_score(f, index_.key(f, row));
             reached += weight * scores[f];
             rest -= weight;
         }
         RecordScore score;
         for (std::size_t f = 0; f < index_.field_count(); ++f)
-            if (has(shared, f)) score.add(index_.spec(f).weight, scores[f]);
+            if (has(shared, f)) score.add(index_.rule(f).weight, scores[f]);
         if (score.score() >= sink_.cutoff()) sink_.take(row, score.score());
     }
 
