@@ -110,7 +110,10 @@ public:
         try {
             plan();
             for (const std::size_t d : index_.heaviest_first())
-                if (factor_[d] != 0.0) search_driver(index_.field(d), nullptr, d, factor_[d]);
+                if (factor_[d] != 0.0) {
+                    search_driver(index_.field(d), nullptr, d, factor_[d]);
+                    searched_ |= FieldMask{1} << d;
+                }
             for (const Partition& part : index_.rare_patterns()) search_partition(part);
         } catch (...) {
             scratch_.rows.clear();
@@ -216,26 +219,33 @@ private:
         return score;
     }
 
-    // Scores the row's fields heaviest first (the known driver's is given), each unscored
-    // one bounded by 1.0, stopping
-    // once the bound falls below the cutoff; the score itself is summed in field order.
+    // Above any score of a field of a row that no finished search of the whole index
+    // brought: such a search passes over no row at or above its driver's cutoff, which
+    // only rises.
+    double ceiling(std::size_t f) const { return has(searched_, f) ? std::min(1.0, cutoff_for(factor_[f])) : 1.0; }
+
+    // Scores a row's fields (the known driver's is given) while the weighted bound, each
+    // unscored field at its ceiling, can still reach the cutoff: first the fields of few
+    // distinct keys, whose scores the memo mostly holds, then the others heaviest first.
+    // The score itself is summed in field order.
     void score_row(std::uint32_t row, std::size_t known, double known_score) {
         const FieldMask shared = query_.mask & index_.mask(row);
-        if (shared == 0) return;
         std::array<double, kMaxFields> scores{};
-        double total = 0.0;
-        for (const std::size_t f : index_.heaviest_first())
-            if (has(shared, f)) total += index_.rule(f).weight;
         scores[known] = known_score;
-        double reached = index_.rule(known).weight * known_score, rest = total - index_.rule(known).weight;
+        const double total = weight_sum(shared);
+        double reached = index_.rule(known).weight * known_score, rest = 0.0;
+        for (const std::size_t f : index_.heaviest_first())
+            if (has(shared, f) && f != known) rest += index_.rule(f).weight * ceiling(f);
         ++rows_scored_;
-        for (const std::size_t f : index_.heaviest_first()) {
-            if (!has(shared, f) || f == known) continue;
-            if (reached + rest < (sink_.cutoff() - kMargin) * total) return;
-            const double weight = index_.rule(f).weight;
-            scores[f] = field_score(f, index_.key(f, row));
-            reached += weight * scores[f];
-            rest -= weight;
+        for (const bool selective : {false, true}) {
+            for (const std::size_t f : index_.heaviest_first()) {
+                if (!has(shared, f) || f == known || index_.selective(f) != selective) continue;
+                if (reached + rest < (sink_.cutoff() - kMargin) * total) return;
+                const double weight = index_.rule(f).weight;
+                scores[f] = field_score(f, index_.key(f, row));
+                reached += weight * scores[f];
+                rest -= weight * ceiling(f);
+            }
         }
         RecordScore score;
         for (std::size_t f = 0; f < index_.field_count(); ++f)
@@ -248,6 +258,7 @@ private:
     RowSink& sink_;
     RecordScratch& scratch_;
     std::array<double, kMaxFields> factor_{};
+    FieldMask searched_ = 0;  // drivers whose search of the whole index has finished
     std::array<std::size_t, kMaxFields> scored_{};
     std::size_t rows_scored_ = 0;
 };
