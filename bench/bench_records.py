@@ -94,15 +94,15 @@ def r2(people, columns, report):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--sizes", default="100000,300000,1000000")
-    parser.add_argument("--self-join-sizes", default=None, help="default: --sizes")
+    parser.add_argument("--self-join-sizes", default=None, help="default: --sizes; 0 for none")
     parser.add_argument("--queries", type=int, default=5000)
     parser.add_argument("--output", default=os.path.join(HERE, "results-records.json"))
     args = parser.parse_args()
     import pelgar
 
     report = {"machine": machine_facts(pelgar), "workers": WORKERS, "weights": WEIGHTS, "R1": [], "R2": []}
-    sizes = [int(s) for s in args.sizes.split(",")]
-    join_sizes = [int(s) for s in (args.self_join_sizes or args.sizes).split(",")]
+    sizes = [int(s) for s in args.sizes.split(",") if int(s) > 0]
+    join_sizes = [int(s) for s in (args.self_join_sizes or args.sizes).split(",") if int(s) > 0]
     for n in sorted(set(sizes) | set(join_sizes)):
         people = register.people(n, seed=1)
         columns = columns_of(people)

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <unordered_map>
 
 #include "join/best_rows.hpp"
 #include "join/candidate_search.hpp"
 #include "join/search_scratch.hpp"
 #include "measures/weighted_score.hpp"
+#include "records/key_scores.hpp"
 #include "records/record_score.hpp"
 #include "text/utf8.hpp"
 
@@ -45,7 +45,7 @@ bool has(FieldMask mask, std::size_t field) { return (mask >> field) & 1; }
 // What one thread reuses from one search to the next.
 struct RecordScratch {
     join::SeenKeys rows;
-    std::array<std::unordered_map<std::uint32_t, double>, kMaxFields> memo;  // by field: key -> score
+    std::array<KeyScores, kMaxFields> memo;  // by field
     std::u32string text;
 
     static RecordScratch& of_this_thread() {
@@ -65,6 +65,8 @@ public:
                  std::size_t field, double factor)
         : search_(search), keys_(keys), rows_(rows), field_(field), factor_(factor) {}
 
+    // Every score comes from the groups.
+    static constexpr bool kScoresAlone = false;
     std::uint32_t first_key() const { return 0; }
     double cutoff() const;
     void prefetch(std::uint32_t key) const { keys_.prefetch_rows(key); }
@@ -82,15 +84,20 @@ private:
     double factor_;
 };
 
+// Per field, what its driver search must reach as a multiple of the record's loss budget:
+// a field that drives nothing has 0.
+using Factors = std::array<double, kMaxFields>;
+
 // One query's search: the plan of driver fields, their searches over the whole index and
 // over the rows of each rare pattern, and the scoring of each row met.
 //
 // If a row scores at least c over the fields S present in both records, their losses
-// w_f (1 - s_f) add up to at most (1 - c) W_S. The drivers D of S are its heaviest
-// selective fields; share the budget among them by weight: some driver d must have
-// s_d >= 1 - (1 - c) W_S / W_D. A driver's search of the whole index runs at the loosest
-// of these cutoffs over the common presence patterns, and each row it brings is held to
-// its own; a rare pattern's rows are searched again on their own at theirs.
+// w_f (1 - s_f) add up to at most (1 - c) W_S. Give each driver d of S (its heaviest
+// selective fields) a factor f_d with sum(w_d f_d) >= W_S: then some driver must have
+// s_d >= 1 - f_d (1 - c), or the losses of the drivers alone would exceed the budget. A
+// driver's search of the whole index runs at its loosest factor over the common presence
+// patterns and brings every row at or above that cutoff; a rare pattern whose shared
+// weight these factors do not cover is searched again on its own rows at its own.
 class Search {
 public:
     Search(const RecordIndex& index, const RecordQuery& query, RowSink& sink, RecordScratch& scratch)
@@ -103,7 +110,10 @@ public:
         try {
             plan();
             for (const std::size_t d : index_.heaviest_first())
-                if (factor_[d] != 0.0) search_driver(index_.field(d), nullptr, d, factor_[d]);
+                if (factor_[d] != 0.0) {
+                    search_driver(index_.field(d), nullptr, d, factor_[d]);
+                    searched_ |= FieldMask{1} << d;
+                }
             for (const Partition& part : index_.rare_patterns()) search_partition(part);
         } catch (...) {
             scratch_.rows.clear();
@@ -115,23 +125,16 @@ public:
         tally->add_rows(rows_scored_);
     }
 
-    // What a driver's score must reach for a row whose shared weight is `factor` times its
-    // drivers' weight.
+    // What a driver's score must reach when its factor is `factor`.
     double cutoff_for(double factor) const {
         return 1.0 - factor * (1.0 - sink_.cutoff()) - kMargin * (1.0 + factor);
     }
     std::uint32_t first_row() const { return sink_.first_row(); }
 
-    // A row a driver reaches is scored when the driver is one of the row's and its score
-    // reaches what the row's presence pattern asks of it; otherwise another driver of the
-    // row (or the search of its rare pattern) brings it if anything does.
+    // A row a driver's search brings at or above the driver's cutoff: scored once.
     void driver_found(std::size_t d, std::uint32_t row, double score) {
-        if (row < sink_.first_row() || scratch_.rows.contains(row)) return;
-        const FieldMask shared = query_.mask & index_.mask(row);
-        const FieldMask drivers = drivers_of(shared);
-        if (!has(drivers, d) || score < cutoff_for(weight_sum(shared) / weight_sum(drivers))) return;
-        scratch_.rows.insert(row);
-        scratch_.memo[d].emplace(index_.key(d, row), score);
+        if (row < sink_.first_row() || !scratch_.rows.insert(row)) return;
+        scratch_.memo[d].add(index_.key(d, row), score);
         if (sink_.wants(row)) score_row(row, d, score);
     }
 
@@ -158,6 +161,18 @@ private:
         return drivers;
     }
 
+    // The factors of the drivers of the fields two records share, by weight: each
+    // W_S / W_D. (A smaller share for the heaviest, whose search runs first, costs more in
+    // the later searches than it saves.)
+    Factors split(FieldMask shared) const {
+        Factors factors{};
+        const FieldMask drivers = drivers_of(shared);
+        const double factor = weight_sum(shared) / weight_sum(drivers);
+        for (std::size_t f = 0; f < index_.field_count(); ++f)
+            if (has(drivers, f)) factors[f] = factor;
+        return factors;
+    }
+
     // Each driver's loosest factor over the common presence patterns; 0 for a field that
     // drives none.
     void plan() {
@@ -165,11 +180,18 @@ private:
         for (const FieldMask mask : index_.common_patterns()) {
             const FieldMask shared = query_.mask & mask;
             if (shared == 0) continue;
-            const FieldMask drivers = drivers_of(shared);
-            const double factor = weight_sum(shared) / weight_sum(drivers);
-            for (std::size_t d = 0; d < index_.field_count(); ++d)
-                if (has(drivers, d)) factor_[d] = std::max(factor_[d], factor);
+            const Factors factors = split(shared);
+            for (std::size_t d = 0; d < index_.field_count(); ++d) factor_[d] = std::max(factor_[d], factors[d]);
         }
+    }
+
+    // Whether the searches of the whole index already bring every row of these shared
+    // fields that can reach the cutoff: their factors cover the shared weight.
+    bool covered(FieldMask shared) const {
+        double covering = 0.0;
+        for (std::size_t f = 0; f < index_.field_count(); ++f)
+            if (has(shared, f)) covering += index_.rule(f).weight * factor_[f];
+        return covering >= weight_sum(shared);
     }
 
     void search_driver(const join::CandidateIndex& field, const std::vector<std::uint32_t>* rows, std::size_t d,
@@ -182,43 +204,48 @@ private:
 
     void search_partition(const Partition& part) {
         const FieldMask shared = query_.mask & part.mask;
-        if (shared == 0 || part.rows.back() < sink_.first_row()) return;
-        const FieldMask drivers = drivers_of(shared);
-        const double factor = weight_sum(shared) / weight_sum(drivers);
+        if (shared == 0 || part.rows.back() < sink_.first_row() || covered(shared)) return;
+        const Factors factors = split(shared);
         for (const std::size_t d : index_.heaviest_first())
-            if (has(drivers, d)) search_driver(*part.fields[d], &part.rows, d, factor);
+            if (factors[d] != 0.0) search_driver(*part.fields[d], &part.rows, d, factors[d]);
     }
 
     double field_score(std::size_t f, std::uint32_t key) {
-        auto [place, fresh] = scratch_.memo[f].try_emplace(key, 0.0);
-        if (fresh) {
-            text::decode_utf8(index_.field(f).keys().key(key), scratch_.text);
-            place->second = measures::weighted_score(query_.keys[f], scratch_.text);
-            ++scored_[f];
-        }
-        return place->second;
+        if (const double* known = scratch_.memo[f].find(key)) return *known;
+        text::decode_utf8(index_.field(f).keys().key(key), scratch_.text);
+        const double score = measures::weighted_score(query_.keys[f], scratch_.text);
+        scratch_.memo[f].add(key, score);
+        ++scored_[f];
+        return score;
     }
 
-    // Scores the row's fields heaviest first (the known driver's is given), each unscored
-    // one bounded by 1.0, stopping
-    // once the bound falls below the cutoff; the score itself is summed in field order.
+    // Above any score of a field of a row that no finished search of the whole index
+    // brought: such a search passes over no row at or above its driver's cutoff, which
+    // only rises.
+    double ceiling(std::size_t f) const { return has(searched_, f) ? std::min(1.0, cutoff_for(factor_[f])) : 1.0; }
+
+    // Scores a row's fields (the known driver's is given) while the weighted bound, each
+    // unscored field at its ceiling, can still reach the cutoff: first the fields of few
+    // distinct keys, whose scores the memo mostly holds, then the others heaviest first.
+    // The score itself is summed in field order.
     void score_row(std::uint32_t row, std::size_t known, double known_score) {
         const FieldMask shared = query_.mask & index_.mask(row);
-        if (shared == 0) return;
         std::array<double, kMaxFields> scores{};
-        double total = 0.0;
-        for (const std::size_t f : index_.heaviest_first())
-            if (has(shared, f)) total += index_.rule(f).weight;
         scores[known] = known_score;
-        double reached = index_.rule(known).weight * known_score, rest = total - index_.rule(known).weight;
+        const double total = weight_sum(shared);
+        double reached = index_.rule(known).weight * known_score, rest = 0.0;
+        for (const std::size_t f : index_.heaviest_first())
+            if (has(shared, f) && f != known) rest += index_.rule(f).weight * ceiling(f);
         ++rows_scored_;
-        for (const std::size_t f : index_.heaviest_first()) {
-            if (!has(shared, f) || f == known) continue;
-            if (reached + rest < (sink_.cutoff() - kMargin) * total) return;
-            const double weight = index_.rule(f).weight;
-            scores[f] = field_score(f, index_.key(f, row));
-            reached += weight * scores[f];
-            rest -= weight;
+        for (const bool selective : {false, true}) {
+            for (const std::size_t f : index_.heaviest_first()) {
+                if (!has(shared, f) || f == known || index_.selective(f) != selective) continue;
+                if (reached + rest < (sink_.cutoff() - kMargin) * total) return;
+                const double weight = index_.rule(f).weight;
+                scores[f] = field_score(f, index_.key(f, row));
+                reached += weight * scores[f];
+                rest -= weight * ceiling(f);
+            }
         }
         RecordScore score;
         for (std::size_t f = 0; f < index_.field_count(); ++f)
@@ -231,6 +258,7 @@ private:
     RowSink& sink_;
     RecordScratch& scratch_;
     std::array<double, kMaxFields> factor_{};
+    FieldMask searched_ = 0;  // drivers whose search of the whole index has finished
     std::array<std::size_t, kMaxFields> scored_{};
     std::size_t rows_scored_ = 0;
 };
