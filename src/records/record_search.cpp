@@ -143,20 +143,7 @@ private:
         return sum;
     }
 
-    // The drivers of the fields two records share: the heaviest selective ones, or the
-    // heaviest of all when none is selective.
-    FieldMask drivers_of(FieldMask shared) const {
-        FieldMask drivers = 0;
-        std::size_t count = 0;
-        for (const std::size_t f : index_.heaviest_first())
-            if (has(shared, f) && index_.selective(f) && count < kDrivers) {
-                drivers |= FieldMask{1} << f;
-                ++count;
-            }
-        for (const std::size_t f : index_.heaviest_first())
-            if (drivers == 0 && has(shared, f)) drivers |= FieldMask{1} << f;
-        return drivers;
-    }
+    FieldMask drivers_of(FieldMask shared) const { return index_.drivers_of(shared, kDrivers); }
 
     // Each driver's loosest factor over the common presence patterns; 0 for a field that
     // drives none.
