@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <span>
 
 #include "matching/score_bound.hpp"
 #include "measures/weighted_score.hpp"
@@ -10,24 +11,64 @@
 
 namespace pelgar::records {
 
+namespace {
+
+// What the checks of a pair read of its rows, gathered once per row of the keys met:
+// those rows lie all over the index, and each meets every row of the other key.
+struct FieldView {
+    std::uint32_t key;  // KeyGroups::kNoKey where the field is missing
+    std::uint32_t length;
+    std::uint64_t signature;
+};
+
+struct RowViews {
+    std::vector<std::uint32_t> rows;
+    std::vector<FieldMask> masks;
+    std::vector<FieldView> fields;  // by row, then field
+
+    // Two per thread: the rows of a probe key and of its partner.
+    static std::array<RowViews, 2>& of_this_thread() {
+        thread_local std::array<RowViews, 2> views;
+        return views;
+    }
+};
+
+// At least the field's score of two rows, from their keys' lengths and how many trigram
+// elements their signatures leave them to share.
+double field_ceiling(const FieldView& a, const FieldView& b) {
+    using matching::ScoreBound;
+    if (a.key == b.key) return 1.0;
+    const std::size_t n = a.length, m = b.length;
+    std::size_t shared = ScoreBound::kUnknownShared;
+    if (n >= 3 && m >= 3)
+        shared = std::min(n - 2 - static_cast<std::size_t>(std::popcount(a.signature & ~b.signature)),
+                          m - 2 - static_cast<std::size_t>(std::popcount(b.signature & ~a.signature)));
+    return ScoreBound::length_bound(n, m, shared);
+}
+
+}  // namespace
+
 // The pairs of rows one probe of a driver's join brings, each scored on the other fields.
 class DriverPairs final : public join::PairSink {
 public:
     DriverPairs(const RecordSelfJoin& join, std::size_t driver, const join::KeyGroups& keys, RecordPairSink& sink)
-        : join_(join), index_(join.index_), driver_(driver), keys_(keys), sink_(sink) {}
+        : join_(join), index_(join.index_), driver_(driver), keys_(keys), sink_(sink),
+          views_(RowViews::of_this_thread()) {}
 
     void found(std::uint32_t key, std::uint32_t partner, double score) override {
-        const auto partners = keys_.rows(partner);
-        for (const std::uint32_t i : keys_.rows(key))
-            for (auto j = std::upper_bound(partners.begin(), partners.end(), i); j != partners.end(); ++j)
-                consider(i, *j, score);
+        RowViews &left = gather(keys_.rows(key), views_[0]), &right = gather(keys_.rows(partner), views_[1]);
+        for (std::size_t a = 0; a < left.rows.size(); ++a) {
+            const auto after = std::upper_bound(right.rows.begin(), right.rows.end(), left.rows[a]);
+            for (auto b = static_cast<std::size_t>(after - right.rows.begin()); b < right.rows.size(); ++b)
+                consider(left, a, right, b, score);
+        }
     }
 
     // Rows of one key score 1.0 with each other.
     void equal_keys(std::uint32_t key) {
-        const auto rows = keys_.rows(key);
-        for (std::size_t a = 0; a < rows.size(); ++a)
-            for (std::size_t b = a + 1; b < rows.size(); ++b) consider(rows[a], rows[b], 1.0);
+        const RowViews& rows = gather(keys_.rows(key), views_[0]);
+        for (std::size_t a = 0; a < rows.rows.size(); ++a)
+            for (std::size_t b = a + 1; b < rows.rows.size(); ++b) consider(rows, a, rows, b, 1.0);
     }
 
     void report(FieldTally& tally, std::size_t settled) const {
@@ -37,19 +78,40 @@ public:
     }
 
 private:
-    double field_score(std::size_t field, std::uint32_t i, std::uint32_t j) {
-        const std::uint32_t a = index_.key(field, i), b = index_.key(field, j);
-        if (a == b) return 1.0;
-        ++scored_[field];
-        const join::KeyGroups& keys = index_.field(field).keys();
-        return measures::weighted_score(keys.key(a), keys.key(b));
+    RowViews& gather(std::span<const std::uint32_t> rows, RowViews& views) const {
+        const std::size_t count = index_.field_count();
+        views.rows.assign(rows.begin(), rows.end());
+        views.masks.resize(rows.size());
+        views.fields.resize(rows.size() * count);
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            views.masks[r] = index_.mask(rows[r]);
+            for (std::size_t f = 0; f < count; ++f) {
+                const std::uint32_t key = index_.key(f, rows[r]);
+                views.fields[r * count + f] =
+                    key == join::KeyGroups::kNoKey
+                        ? FieldView{key, 0, 0}
+                        : FieldView{key, join_.lengths_[f][key], index_.field(f).postings().signature(key)};
+            }
+        }
+        return views;
     }
 
-    // Scores rows i < j heaviest field first, each unscored field bounded by its ceiling,
-    // until the bound falls below the threshold or an earlier driver claims the pair.
-    void consider(std::uint32_t i, std::uint32_t j, double driver_score) {
+    double field_score(std::size_t field, const FieldView& a, const FieldView& b) {
+        if (a.key == b.key) return 1.0;
+        ++scored_[field];
+        const join::KeyGroups& keys = index_.field(field).keys();
+        return measures::weighted_score(keys.key(a.key), keys.key(b.key));
+    }
+
+    // Scores rows i < j (the a-th on the left, the b-th on the right) heaviest field first,
+    // each unscored field bounded by its ceiling, until the bound falls below the threshold
+    // or an earlier driver claims the pair.
+    void consider(const RowViews& left, std::size_t a, const RowViews& right, std::size_t b, double driver_score) {
+        const std::uint32_t i = left.rows[a], j = right.rows[b];
         if (sink_.skip(i, j)) return;
-        const FieldMask shared = index_.mask(i) & index_.mask(j);
+        const FieldMask shared = left.masks[a] & right.masks[b];
+        const FieldView* row_i = left.fields.data() + a * index_.field_count();
+        const FieldView* row_j = right.fields.data() + b * index_.field_count();
         std::array<double, kMaxFields> scores{}, ceilings{};
         double total = 0.0;
         for (const std::size_t f : index_.heaviest_first())
@@ -59,7 +121,7 @@ private:
         // The ceilings first, heaviest first: most pairs fail on one or two of them.
         for (const std::size_t f : index_.heaviest_first()) {
             if (!has_field(shared, f) || f == driver_) continue;
-            ceilings[f] = join_.ceiling(f, i, j);
+            ceilings[f] = field_ceiling(row_i[f], row_j[f]);
             rest -= index_.rule(f).weight * (1.0 - ceilings[f]);
             if (reached + rest < cut) return;
         }
@@ -68,7 +130,7 @@ private:
         for (const std::size_t f : index_.heaviest_first()) {
             if (!has_field(shared, f) || f == driver_) continue;
             if (reached + rest < cut) return;
-            scores[f] = field_score(f, i, j);
+            scores[f] = field_score(f, row_i[f], row_j[f]);
             if (claimed(f, scores[f])) return;
             reached += index_.rule(f).weight * scores[f];
             rest -= index_.rule(f).weight * ceilings[f];
@@ -92,6 +154,7 @@ private:
     RecordPairSink& sink_;
     std::array<std::size_t, kMaxFields> scored_{};
     std::size_t rows_scored_ = 0;
+    std::array<RowViews, 2>& views_;
 };
 
 RecordSelfJoin::RecordSelfJoin(const RecordIndex& index, double threshold)
@@ -115,23 +178,6 @@ RecordSelfJoin::RecordSelfJoin(const RecordIndex& index, double threshold)
 void RecordSelfJoin::build(std::size_t join) {
     const std::size_t f = drivers_[join];
     joins_[join] = std::make_unique<join::SelfJoin>(index_.field(f).keys(), cutoffs_.cutoff(f));
-}
-
-// At least the field's score for rows i and j, from their keys' lengths and how many
-// trigram elements their signatures leave them to share.
-double RecordSelfJoin::ceiling(std::size_t field, std::uint32_t i, std::uint32_t j) const {
-    using matching::ScoreBound;
-    const std::uint32_t a = index_.key(field, i), b = index_.key(field, j);
-    if (a == b) return 1.0;
-    const std::size_t n = lengths_[field][a], m = lengths_[field][b];
-    std::size_t shared = ScoreBound::kUnknownShared;
-    if (n >= 3 && m >= 3) {
-        const join::TrigramPostings& postings = index_.field(field).postings();
-        const std::uint64_t sa = postings.signature(a), sb = postings.signature(b);
-        shared = std::min(n - 2 - static_cast<std::size_t>(std::popcount(sa & ~sb)),
-                          m - 2 - static_cast<std::size_t>(std::popcount(sb & ~sa)));
-    }
-    return ScoreBound::length_bound(n, m, shared);
 }
 
 void RecordSelfJoin::probe(std::size_t probe, RecordPairSink& sink, FieldTally* tally) const {

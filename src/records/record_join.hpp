@@ -48,7 +48,6 @@ public:
 
 private:
     friend class DriverPairs;
-    double ceiling(std::size_t field, std::uint32_t i, std::uint32_t j) const;
 
     const RecordIndex& index_;
     double threshold_;
