@@ -106,6 +106,39 @@ def test_self_join_and_clusters_equal_the_record_model(record_set, data):
     assert pj.clusters(columns, threshold, weights=weights, scorers=scorers, workers=2) == labels
 
 
+# Near duplicates from a small pool: keys repeat within every field and pairs of keys sit
+# near any cutoff.
+REPEATED = st.sampled_from(["Jon Smith", "John Smith", "Jon Smyth", "jon smith", "Ann Lee", "Anne Lee",
+                            "1980-01-02", "1980-01-03", "abc", "ab", ""])
+
+
+@st.composite
+def repeated_record_sets(draw):
+    """Fields missing at rates from a tenth to 95 %, so that presence patterns are
+    common and rare, and some fields are shared only by rows of rare patterns."""
+    fields = draw(st.lists(st.sampled_from(FIELDS), min_size=1, max_size=4, unique=True))
+    count = draw(st.integers(20, 60))
+    columns = {}
+    for field in fields:
+        missing = draw(st.sampled_from([2, 10, 19]))
+        value = st.integers(0, 19).flatmap(lambda k, m=missing: st.none() if k < m else REPEATED)
+        columns[field] = draw(st.lists(value, min_size=count, max_size=count))
+    return columns, {f: draw(WEIGHTS) for f in fields}, {f: draw(st.sampled_from(SCORERS)) for f in fields}
+
+
+@settings(max_examples=80, deadline=None)
+@given(repeated_record_sets(), st.data())
+def test_self_join_of_repeated_keys_in_every_presence_pattern_equals_the_model(record_set, data):
+    columns, weights, scorers = record_set
+    every = self_join_brute(columns, weights, float("-inf"), scorers)
+    threshold = data.draw(st.sampled_from(interesting_thresholds([s for _, _, s in every])))
+    expected = [p for p in every if p[2] >= threshold]
+    got = pj.self_join(columns, threshold, weights=weights, scorers=scorers, workers=2)
+    assert [(i, j, s.hex()) for i, j, s in got] == [(i, j, s.hex()) for i, j, s in expected]
+    count = len(next(iter(columns.values())))
+    assert pj.clusters(columns, threshold, weights=weights, scorers=scorers) == clusters_of_pairs(count, expected)
+
+
 @settings(max_examples=60, deadline=None)
 @given(record_sets(min_rows=1), st.data())
 def test_field_scores_are_each_fields_score_or_null(record_set, data):

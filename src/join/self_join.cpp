@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "join/candidate_search.hpp"
 #include "join/self_join_prefix.hpp"
@@ -61,8 +62,10 @@ private:
 
 }  // namespace
 
-SelfJoin::SelfJoin(const PreparedTexts& texts, double threshold)
-    : threshold_(threshold), keys_(texts), postings_(keys_, self_join_prefixes(keys_, threshold)) {}
+SelfJoin::SelfJoin(const PreparedTexts& texts, double threshold) : SelfJoin(KeyGroups(texts), threshold) {}
+
+SelfJoin::SelfJoin(KeyGroups keys, double threshold)
+    : threshold_(threshold), keys_(std::move(keys)), postings_(keys_, self_join_prefixes(keys_, threshold)) {}
 
 std::size_t SelfJoin::probe(std::uint32_t key, PairSink& sink) const {
     // Scores are at most 1.0: over a threshold above it (or NaN) nothing qualifies.

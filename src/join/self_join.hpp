@@ -38,6 +38,8 @@ public:
 class SelfJoin {
 public:
     SelfJoin(const PreparedTexts& texts, double threshold);
+    // Over keys already grouped (a record field's), numbered as they are.
+    SelfJoin(KeyGroups keys, double threshold);
 
     const KeyGroups& keys() const noexcept { return keys_; }
     double threshold() const noexcept { return threshold_; }

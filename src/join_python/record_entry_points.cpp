@@ -173,6 +173,13 @@ SelfJoinCall self_join_call(PyObject* args, int* columnar = nullptr) {
     return call;
 }
 
+// The driver joins of a self-join of records, built side by side.
+std::unique_ptr<records::RecordSelfJoin> record_self_join_of(const records::RecordIndex& index, const SelfJoinCall& call) {
+    auto join = without_lock([&] { return std::make_unique<records::RecordSelfJoin>(index, call.threshold); });
+    run_released(call.threads, join->joins(), [&](std::size_t i) { join->build(i); }, nullptr);
+    return join;
+}
+
 }  // namespace
 
 PyObject* record_index_build(PyObject*, PyObject* args) {
@@ -258,20 +265,18 @@ PyObject* record_self_join(PyObject*, PyObject* args) {
         int columnar = 0;
         const SelfJoinCall call = self_join_call(args, &columnar);
         const records::RecordIndex& index = *call.index;
-        std::vector<std::vector<std::pair<std::uint32_t, double>>> partners(index.size());
         records::FieldTally tally(index.field_count());
         std::vector<join::Pair> pairs;
         join::OutputBudget budget(memory_room() / (columnar ? kBytesPerColumnRow : kBytesPerPair));
         try {
-            run_released(call.threads, index.size(), [&](std::size_t row) {
-                partners[row] = records::record_partners(index, static_cast<std::uint32_t>(row), call.threshold, &tally);
-                budget.add(partners[row].size());
-            }, call.progress);
+            const auto join = record_self_join_of(index, call);
+            records::RecordPairs found(budget);
+            run_released(call.threads, join->probes(), [&](std::size_t probe) { join->probe(probe, found, &tally); },
+                         call.progress);
+            pairs = without_lock([&] { return std::move(found).sorted(); });
         } catch (const join::OutputTooLarge& too_large) {
             throw memory_error("self_join", too_large.found(), "use clusters, or a higher threshold");
         }
-        pairs = without_lock([&] { return records::record_pairs(partners); });
-        std::vector<std::vector<std::pair<std::uint32_t, double>>>().swap(partners);
         Ref counts(tally_tuple(tally));
         Ref result(columnar ? columns_object(columns_of_pairs(pairs)) : pair_list(pairs));
         return checked(PyTuple_Pack(2, result.get(), counts.get()));
@@ -281,10 +286,10 @@ PyObject* record_self_join(PyObject*, PyObject* args) {
 PyObject* record_clusters(PyObject*, PyObject* args) {
     return python::run_in_frame([&]() -> PyObject* {
         const SelfJoinCall call = self_join_call(args);
-        records::RecordClusters clusters(*call.index);
-        run_released(call.threads, call.index->size(), [&](std::size_t row) {
-            clusters.probe(static_cast<std::uint32_t>(row), call.threshold, nullptr);
-        }, call.progress);
+        const auto join = record_self_join_of(*call.index, call);
+        records::RecordClusters clusters(call.index->size());
+        run_released(call.threads, join->probes(), [&](std::size_t probe) { join->probe(probe, clusters, nullptr); },
+                     call.progress);
         const std::vector<std::size_t> labels = clusters.labels();
         Ref list(checked(PyList_New(static_cast<Py_ssize_t>(labels.size()))));
         for (std::size_t i = 0; i < labels.size(); ++i)

@@ -62,6 +62,19 @@ bool RecordIndex::selective(std::size_t field) const noexcept {
     return fields_[field]->keys().count() * kRowsPerKey >= rows_;
 }
 
+FieldMask RecordIndex::drivers_of(FieldMask shared, std::size_t most) const noexcept {
+    FieldMask drivers = 0;
+    std::size_t count = 0;
+    for (const std::size_t f : heaviest_first_)
+        if ((shared >> f) & 1 && selective(f) && count < most) {
+            drivers |= FieldMask{1} << f;
+            ++count;
+        }
+    for (const std::size_t f : heaviest_first_)
+        if (drivers == 0 && (shared >> f) & 1) drivers |= FieldMask{1} << f;
+    return drivers;
+}
+
 std::size_t RecordIndex::memory_bytes() const noexcept {
     std::size_t bytes = sizeof(*this) + keys_.capacity() * sizeof(std::uint32_t) + masks_.capacity() * sizeof(FieldMask);
     for (const auto& field : fields_) bytes += field->memory_bytes();

@@ -50,6 +50,9 @@ public:
     const std::vector<std::size_t>& heaviest_first() const noexcept { return heaviest_first_; }
     // Whether a field has keys varied enough for a search by it to narrow the candidates.
     bool selective(std::size_t field) const noexcept;
+    // The fields of `shared` a search or join is driven by: its `most` heaviest selective
+    // fields, or its heaviest field when none is selective.
+    FieldMask drivers_of(FieldMask shared, std::size_t most) const noexcept;
     std::size_t memory_bytes() const noexcept;
 
 private:

@@ -2,36 +2,88 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
+#include <memory>
+#include <mutex>
 #include <vector>
 
+#include "join/output_budget.hpp"
 #include "join/self_join.hpp"
 #include "join/union_find.hpp"
+#include "records/driver_cutoffs.hpp"
 #include "records/record_index.hpp"
 #include "records/record_search.hpp"
 
 namespace pelgar::records {
 
-// The rows after `row` whose score with it (its fields first) reaches the threshold, by
-// increasing row.
-std::vector<std::pair<std::uint32_t, double>> record_partners(const RecordIndex& index, std::uint32_t row,
-                                                              double threshold, FieldTally* tally);
-
-// Every pair i < j from each row's partners, by (i, j).
-std::vector<join::Pair> record_pairs(const std::vector<std::vector<std::pair<std::uint32_t, double>>>& partners);
-
-// Clusters of rows made as each row's partners are found, from several rows at once; pairs
-// already in one cluster are not scored, and none is kept.
-class RecordClusters {
+// Where a record self-join sends its pairs, from several threads at once.
+class RecordPairSink {
 public:
-    explicit RecordClusters(const RecordIndex& index) : index_(index), sets_(index.size()) {}
+    virtual ~RecordPairSink() = default;
+    // True when rows i < j need not be scored (they are joined already).
+    virtual bool skip(std::uint32_t, std::uint32_t) { return false; }
+    // The record score of rows i < j, row i's fields first, reached the threshold.
+    virtual void found(std::uint32_t i, std::uint32_t j, double score) = 0;
+};
 
-    void probe(std::uint32_t row, double threshold, FieldTally* tally);
+// The pairs of rows i < j whose record score reaches the threshold. Each driver field is
+// self-joined on its distinct keys at its cutoff (DriverCutoffs), each pair of keys or rows
+// of one key found once, from one side; the pairs of rows they make are scored on their
+// other fields heaviest first, each unscored field bounded from its keys' lengths and
+// trigram signatures, while the weighted bound can still reach the threshold. A pair
+// belongs to the first driver of its shared fields, heaviest first, whose score reaches
+// that driver's cutoff: the joins of the others pass it over. Immutable once built;
+// probes run concurrently.
+class RecordSelfJoin {
+public:
+    RecordSelfJoin(const RecordIndex& index, double threshold);
+
+    // The joins to build before any probe, each by build(i), concurrently if need be.
+    std::size_t joins() const noexcept { return joins_.size(); }
+    void build(std::size_t join);
+
+    // One probe per driver and row; the probe of a row that is not the first of its key
+    // in that driver does nothing, so that progress counts rows.
+    std::size_t probes() const noexcept { return drivers_.size() * index_.size(); }
+    void probe(std::size_t probe, RecordPairSink& sink, FieldTally* tally) const;
+
+private:
+    friend class DriverPairs;
+
+    const RecordIndex& index_;
+    double threshold_;
+    DriverCutoffs cutoffs_;
+    std::vector<std::size_t> rank_;     // by field: its place in index_.heaviest_first()
+    std::vector<std::vector<std::uint32_t>> lengths_;  // by field, then key: characters
+    std::vector<std::size_t> drivers_;  // the field of each join
+    std::vector<std::unique_ptr<join::SelfJoin>> joins_;
+};
+
+// Every pair found, counted against what memory can hold.
+class RecordPairs final : public RecordPairSink {
+public:
+    explicit RecordPairs(join::OutputBudget& budget) : budget_(budget) {}
+    void found(std::uint32_t i, std::uint32_t j, double score) override;
+    // By (i, j).
+    std::vector<join::Pair> sorted() &&;
+
+private:
+    join::OutputBudget& budget_;
+    std::mutex lock_;
+    std::vector<join::Pair> pairs_;
+};
+
+// Clusters of rows made as pairs are found; pairs already in one cluster are not scored,
+// and none is kept.
+class RecordClusters final : public RecordPairSink {
+public:
+    explicit RecordClusters(std::size_t rows) : rows_(rows), sets_(rows) {}
+    bool skip(std::uint32_t i, std::uint32_t j) override { return sets_.root(i) == sets_.root(j); }
+    void found(std::uint32_t i, std::uint32_t j, double) override { sets_.unite(i, j); }
     // Per row, the smallest row of its cluster.
     std::vector<std::size_t> labels() const;
 
 private:
-    const RecordIndex& index_;
+    std::size_t rows_;
     join::UnionFind sets_;
 };
 

@@ -146,20 +146,7 @@ private:
         return sum;
     }
 
-    // The drivers of the fields two records share: the heaviest selective ones, or the
-    // heaviest of all when none is selective.
-    FieldMask drivers_of(FieldMask shared) const {
-        FieldMask drivers = 0;
-        std::size_t count = 0;
-        for (const std::size_t f : index_.heaviest_first())
-            if (has(shared, f) && index_.selective(f) && count < kDrivers) {
-                drivers |= FieldMask{1} << f;
-                ++count;
-            }
-        for (const std::size_t f : index_.heaviest_first())
-            if (drivers == 0 && has(shared, f)) drivers |= FieldMask{1} << f;
-        return drivers;
-    }
+    FieldMask drivers_of(FieldMask shared) const { return index_.drivers_of(shared, kDrivers); }
 
     // The factors of the drivers of the fields two records share, by weight: each
     // W_S / W_D. (A smaller share for the heaviest, whose search runs first, costs more in
