@@ -6,13 +6,6 @@
 
 namespace pelgar::records {
 
-namespace {
-
-// Joins by more fields split the loss budget finer but each costs a join.
-constexpr std::size_t kDrivers = 3;
-
-}  // namespace
-
 DriverCutoffs::DriverCutoffs(const RecordIndex& index, double threshold)
     : index_(index), threshold_(std::max(threshold, 0.0) - kCutoffMargin) {
     cutoff_.fill(1.0);
@@ -40,13 +33,6 @@ std::vector<FieldMask> DriverCutoffs::shared_sets(const std::vector<FieldMask>& 
     return sets;
 }
 
-double DriverCutoffs::weight_sum(FieldMask mask) const {
-    double sum = 0.0;
-    for (std::size_t f = 0; f < index_.field_count(); ++f)
-        if (has_field(mask, f)) sum += index_.rule(f).weight;
-    return sum;
-}
-
 double DriverCutoffs::shares(FieldMask fields) const {
     double sum = 0.0;
     for (std::size_t f = 0; f < index_.field_count(); ++f)
@@ -56,8 +42,8 @@ double DriverCutoffs::shares(FieldMask fields) const {
 
 void DriverCutoffs::split_over(const std::vector<FieldMask>& sets) {
     for (const FieldMask shared : sets) {
-        const FieldMask drivers = index_.drivers_of(shared, kDrivers);
-        const double drivers_weight = weight_sum(drivers);
+        const FieldMask drivers = index_.drivers_of(shared, kDriverFields);
+        const double drivers_weight = index_.weight_of(drivers);
         for (std::size_t d = 0; d < index_.field_count(); ++d)
             if (has_field(drivers, d)) share_[d] = std::max(share_[d], budget(shared) * index_.rule(d).weight / drivers_weight);
     }
@@ -65,7 +51,7 @@ void DriverCutoffs::split_over(const std::vector<FieldMask>& sets) {
 
 void DriverCutoffs::cover(const std::vector<FieldMask>& sets) {
     for (const FieldMask shared : sets) {
-        const FieldMask drivers = index_.drivers_of(shared, kDrivers);
+        const FieldMask drivers = index_.drivers_of(shared, kDriverFields);
         const double shortfall = budget(shared) - shares(drivers);
         if (shortfall <= 0.0) continue;
         const auto heaviest = std::find_if(index_.heaviest_first().begin(), index_.heaviest_first().end(),
@@ -80,7 +66,7 @@ void DriverCutoffs::cut_back(const std::vector<FieldMask>& sets) {
         if (!drives(*d)) continue;
         double needed = 0.0;
         for (const FieldMask shared : sets) {
-            const FieldMask drivers = index_.drivers_of(shared, kDrivers);
+            const FieldMask drivers = index_.drivers_of(shared, kDriverFields);
             if (has_field(drivers, *d))
                 needed = std::max(needed, budget(shared) - shares(drivers & ~(FieldMask{1} << *d)));
         }

@@ -5,14 +5,9 @@
 #include <vector>
 
 #include "records/record_index.hpp"
+#include "records/record_score.hpp"
 
 namespace pelgar::records {
-
-// Far above the rounding of any sum of weights and scores here, far below any gap that
-// matters: derived cutoffs are lowered by it, so that they only ever let more through.
-constexpr double kCutoffMargin = 1e-9;
-
-inline bool has_field(FieldMask mask, std::size_t field) { return (mask >> field) & 1; }
 
 // The cutoff each driver field of a record self-join is joined at.
 //
@@ -35,8 +30,7 @@ public:
 private:
     // The sets of fields two rows share, each once.
     static std::vector<FieldMask> shared_sets(const std::vector<FieldMask>& patterns);
-    double weight_sum(FieldMask mask) const;
-    double budget(FieldMask shared) const { return (1.0 - threshold_) * weight_sum(shared); }
+    double budget(FieldMask shared) const { return (1.0 - threshold_) * index_.weight_of(shared); }
     double shares(FieldMask fields) const;
     void split_over(const std::vector<FieldMask>& sets);
     void cover(const std::vector<FieldMask>& sets);

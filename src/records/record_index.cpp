@@ -75,6 +75,13 @@ FieldMask RecordIndex::drivers_of(FieldMask shared, std::size_t most) const noex
     return drivers;
 }
 
+double RecordIndex::weight_of(FieldMask mask) const noexcept {
+    double sum = 0.0;
+    for (std::size_t f = 0; f < rules_.size(); ++f)
+        if (has_field(mask, f)) sum += rules_[f].weight;
+    return sum;
+}
+
 std::size_t RecordIndex::memory_bytes() const noexcept {
     std::size_t bytes = sizeof(*this) + keys_.capacity() * sizeof(std::uint32_t) + masks_.capacity() * sizeof(FieldMask);
     for (const auto& field : fields_) bytes += field->memory_bytes();

@@ -14,6 +14,10 @@ namespace pelgar::records {
 // Which fields of a record are present: bit f for field f.
 using FieldMask = std::uint64_t;
 constexpr std::size_t kMaxFields = 64;
+// Searches and joins by more fields split the loss budget finer, but each costs a pass.
+constexpr std::size_t kDriverFields = 3;
+
+inline bool has_field(FieldMask mask, std::size_t field) { return (mask >> field) & 1; }
 
 struct FieldRule {
     double weight;
@@ -53,6 +57,8 @@ public:
     // The fields of `shared` a search or join is driven by: its `most` heaviest selective
     // fields, or its heaviest field when none is selective.
     FieldMask drivers_of(FieldMask shared, std::size_t most) const noexcept;
+    // The weights of the fields in `mask`, added in field order.
+    double weight_of(FieldMask mask) const noexcept;
     std::size_t memory_bytes() const noexcept;
 
 private:

@@ -113,9 +113,7 @@ private:
         const FieldView* row_i = left.fields.data() + a * index_.field_count();
         const FieldView* row_j = right.fields.data() + b * index_.field_count();
         std::array<double, kMaxFields> scores{}, ceilings{};
-        double total = 0.0;
-        for (const std::size_t f : index_.heaviest_first())
-            if (has_field(shared, f)) total += index_.rule(f).weight;
+        const double total = index_.weight_of(shared);
         const double cut = (join_.threshold_ - kCutoffMargin) * total;
         double reached = index_.rule(driver_).weight * driver_score, rest = total - index_.rule(driver_).weight;
         // The ceilings first, heaviest first: most pairs fail on one or two of them.

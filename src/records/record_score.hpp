@@ -2,6 +2,11 @@
 
 namespace pelgar::records {
 
+// Far above the rounding of any sum of weights and scores, far below any gap that
+// matters: cutoffs derived from a record cutoff are lowered by it, so that they only
+// ever let more through.
+constexpr double kCutoffMargin = 1e-9;
+
 // The score of two records: sum(w * s) / sum(w) over the fields present in both, each
 // field added in field order, all in doubles. Every layer scores records through this, so
 // that they all give the same bits.

@@ -34,14 +34,6 @@ RecordQuery query_of_row(const RecordIndex& index, std::size_t row) {
 
 namespace {
 
-// Far above the rounding of any sum of weights and scores here, far below any gap that
-// matters: derived cutoffs are lowered by it, so that they only ever let more through.
-constexpr double kMargin = 1e-9;
-// Searches by more fields split the loss budget finer but each costs a search.
-constexpr std::size_t kDrivers = 3;
-
-bool has(FieldMask mask, std::size_t field) { return (mask >> field) & 1; }
-
 // What one thread reuses from one search to the next.
 struct RecordScratch {
     join::SeenKeys rows;
@@ -127,7 +119,7 @@ public:
 
     // What a driver's score must reach when its factor is `factor`.
     double cutoff_for(double factor) const {
-        return 1.0 - factor * (1.0 - sink_.cutoff()) - kMargin * (1.0 + factor);
+        return 1.0 - factor * (1.0 - sink_.cutoff()) - kCutoffMargin * (1.0 + factor);
     }
     std::uint32_t first_row() const { return sink_.first_row(); }
 
@@ -139,14 +131,7 @@ public:
     }
 
 private:
-    double weight_sum(FieldMask mask) const {
-        double sum = 0.0;
-        for (std::size_t f = 0; f < index_.field_count(); ++f)
-            if (has(mask, f)) sum += index_.rule(f).weight;
-        return sum;
-    }
-
-    FieldMask drivers_of(FieldMask shared) const { return index_.drivers_of(shared, kDrivers); }
+    FieldMask drivers_of(FieldMask shared) const { return index_.drivers_of(shared, kDriverFields); }
 
     // The factors of the drivers of the fields two records share, by weight: each
     // W_S / W_D. (A smaller share for the heaviest, whose search runs first, costs more in
@@ -154,9 +139,9 @@ private:
     Factors split(FieldMask shared) const {
         Factors factors{};
         const FieldMask drivers = drivers_of(shared);
-        const double factor = weight_sum(shared) / weight_sum(drivers);
+        const double factor = index_.weight_of(shared) / index_.weight_of(drivers);
         for (std::size_t f = 0; f < index_.field_count(); ++f)
-            if (has(drivers, f)) factors[f] = factor;
+            if (has_field(drivers, f)) factors[f] = factor;
         return factors;
     }
 
@@ -177,8 +162,8 @@ private:
     bool covered(FieldMask shared) const {
         double covering = 0.0;
         for (std::size_t f = 0; f < index_.field_count(); ++f)
-            if (has(shared, f)) covering += index_.rule(f).weight * factor_[f];
-        return covering >= weight_sum(shared);
+            if (has_field(shared, f)) covering += index_.rule(f).weight * factor_[f];
+        return covering >= index_.weight_of(shared);
     }
 
     void search_driver(const join::CandidateIndex& field, const std::vector<std::uint32_t>* rows, std::size_t d,
@@ -209,7 +194,7 @@ private:
     // Above any score of a field of a row that no finished search of the whole index
     // brought: such a search passes over no row at or above its driver's cutoff, which
     // only rises.
-    double ceiling(std::size_t f) const { return has(searched_, f) ? std::min(1.0, cutoff_for(factor_[f])) : 1.0; }
+    double ceiling(std::size_t f) const { return has_field(searched_, f) ? std::min(1.0, cutoff_for(factor_[f])) : 1.0; }
 
     // Scores a row's fields (the known driver's is given) while the weighted bound, each
     // unscored field at its ceiling, can still reach the cutoff: first the fields of few
@@ -219,15 +204,15 @@ private:
         const FieldMask shared = query_.mask & index_.mask(row);
         std::array<double, kMaxFields> scores{};
         scores[known] = known_score;
-        const double total = weight_sum(shared);
+        const double total = index_.weight_of(shared);
         double reached = index_.rule(known).weight * known_score, rest = 0.0;
         for (const std::size_t f : index_.heaviest_first())
-            if (has(shared, f) && f != known) rest += index_.rule(f).weight * ceiling(f);
+            if (has_field(shared, f) && f != known) rest += index_.rule(f).weight * ceiling(f);
         ++rows_scored_;
         for (const bool selective : {false, true}) {
             for (const std::size_t f : index_.heaviest_first()) {
-                if (!has(shared, f) || f == known || index_.selective(f) != selective) continue;
-                if (reached + rest < (sink_.cutoff() - kMargin) * total) return;
+                if (!has_field(shared, f) || f == known || index_.selective(f) != selective) continue;
+                if (reached + rest < (sink_.cutoff() - kCutoffMargin) * total) return;
                 const double weight = index_.rule(f).weight;
                 scores[f] = field_score(f, index_.key(f, row));
                 reached += weight * scores[f];
@@ -236,7 +221,7 @@ private:
         }
         RecordScore score;
         for (std::size_t f = 0; f < index_.field_count(); ++f)
-            if (has(shared, f)) score.add(index_.rule(f).weight, scores[f]);
+            if (has_field(shared, f)) score.add(index_.rule(f).weight, scores[f]);
         if (score.score() >= sink_.cutoff()) sink_.take(row, score.score());
     }
 
