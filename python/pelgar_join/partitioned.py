@@ -5,7 +5,7 @@ import heapq
 import uuid
 
 from . import _index_cache
-from .frames import PandasFrame, arrow_column
+from .frames import ArrowFrame, PandasFrame, arrow_column
 from .tables import assemble, join_frames, keys, pairs, result_names
 
 
@@ -64,6 +64,13 @@ def join_whole(left_part, shared, key_columns, k, threshold, workers, how, suffi
     result = join_frames(PandasFrame(left_part), PandasFrame(right), key_columns, index, k, how, threshold,
                          workers, None, suffixes)
     return result if template is None else conform(result, template)
+
+
+def join_arrow(batch, index, right, key_columns, k, threshold, workers, how, suffixes):
+    """The record batches of one Arrow batch of left joined to the whole right table (pyarrow)."""
+    joined = join_frames(ArrowFrame(batch), ArrowFrame(right), key_columns, index, k, how, threshold, workers,
+                         None, suffixes)
+    return joined.to_batches()
 
 
 def match_part(left_part, token, right_part, offset, key_columns, k, threshold, workers):
