@@ -66,8 +66,9 @@ def fuzzy_join(left: pyspark.sql.DataFrame, right: pyspark.sql.DataFrame, left_o
     """pelgar_join.fuzzy_join for Spark DataFrames; returns a Spark DataFrame.
 
     `broadcast=None` collects a one-partition `right` to the driver and broadcasts it with its
-    index to every executor; `False` matches each left partition against each right partition
-    and merges the top-k lists exactly (ties by global right position); `True` always broadcasts.
+    index to every executor; `False` matches each right partition against all of left (one task
+    each) and merges the top-k lists exactly (ties by global right position); `True` always
+    broadcasts.
     """
     need("pyspark", "spark")
     need("pandas", "join")
@@ -123,9 +124,12 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, suff
     right ranks."""
     functions = need("pyspark.sql.functions", "spark")
     window = need("pyspark.sql.window", "spark").Window
-    parts = right.rdd.getNumPartitions()
+    cores, parts = left.sparkSession.sparkContext.defaultParallelism, right.rdd.getNumPartitions()
     left = left.withColumn(LEFT_ROW, functions.monotonically_increasing_id())
     right = right.withColumn(RIGHT_ROW, functions.monotonically_increasing_id())
+    if parts > cores:
+        # fewer, larger indexes: each query searches every partition, and a larger one prunes better
+        right, parts = right.coalesce(cores), cores
     token = partitioned.new_token()
 
     def pack(batches):
@@ -145,8 +149,7 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, suff
         rights = rights.union(left.sparkSession.createDataFrame(
             [(_blob(_arrow_schema(right), []).column(0)[0].as_py(),)], "right_blob binary"))
     # one task per right partition, or more while the cores outnumber them
-    lefts = left.mapInArrow(pack, "left_blob binary").coalesce(
-        max(1, left.sparkSession.sparkContext.defaultParallelism // max(1, parts)))
+    lefts = left.mapInArrow(pack, "left_blob binary").coalesce(max(1, cores // max(1, parts)))
     matched = lefts.crossJoin(rights).mapInArrow(match, _schema(left, right, how, suffixes, key_columns.score_names))
     rank = functions.row_number().over(window.partitionBy(LEFT_ROW).orderBy(
         functions.col("score").desc_nulls_last(), functions.col(RIGHT_ROW).asc()))
@@ -183,16 +186,21 @@ def _unpacked(blob):
     return pa.ipc.open_stream(pa.py_buffer(blob)).read_all()
 
 
+# Bytes of left partitions matched in one call, at most (unless one partition is larger).
+RUN_BYTES = 64 << 20
+
+
 def _by_right(batch):
     """The (left blob, right blob) pairs of a batch as (right blob, its left blobs), in runs of one
     right blob: a task pairs its right partition with every left one."""
-    run, current = [], None
+    run, current, size = [], None, 0
     for left_blob, right_blob in zip(*(column.to_pylist() for column in batch.columns)):
-        if run and right_blob != current:
+        if run and (right_blob != current or size + len(left_blob) > RUN_BYTES):
             yield current, run
-            run = []
+            run, size = [], 0
         current = right_blob
         run.append(left_blob)
+        size += len(left_blob)
     if run:
         yield current, run
 
