@@ -9,10 +9,12 @@ T2: the pelgar-join command line on the same data as CSV files: its total time, 
     shares of reading, matching and writing (the three steps timed alone in this process, on
     whole tables as Arrow).
 T3: pelgar_join.dask.fuzzy_join on a local cluster of two worker processes against the
-    in-process fuzzy_join: both times and the overhead; and where the time goes in-process
+    in-process fuzzy_join (each warmed once, then medians of runs in turn): both times and the
+    overhead; and where the time goes in-process
     (indexing right, pickling and unpickling what a broadcast ships, matching, assembling).
 T4: pelgar_join.spark.fuzzy_join in local[2] against the in-process fuzzy_join on half of
-    left's rows (10,000 x 100,000 in full), right broadcast and in 4 partitions.
+    left's rows (10,000 x 100,000 in full), right broadcast and in 4 partitions, the Spark tables
+    cached first as the pandas ones are in memory; warmed and timed as T3.
 P1: a peer for scale: rapidfuzz's process.extractOne per left row with fuzz.WRatio, on a
     slice of the left rows, scaled to all of them (another score: a reference, not a target).
 """
@@ -98,20 +100,36 @@ def bench_cli(left, right):
             "start_and_other_s": total - steps}
 
 
-def bench_dask(left, right):
+def alternating(runs, repeat):
+    """Median seconds of each named function, each run once to warm up and then `repeat` times in
+    turn, so that a change of machine load hits all alike."""
+    for fn in runs.values():
+        fn()
+    samples = {name: [] for name in runs}
+    for _ in range(repeat):
+        for name, fn in runs.items():
+            samples[name].append(timed(fn)[0])
+    return {name: statistics.median(values) for name, values in samples.items()}, samples
+
+
+def bench_dask(left, right, repeat):
     import dask.dataframe as dd
     from distributed import Client, LocalCluster
 
-    in_process, _ = timed(lambda: pj.fuzzy_join(left, right, "name"))
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
             Client(cluster):
         frame = dd.from_pandas(left, npartitions=8)
-        timed(lambda: pj.dask.fuzzy_join(frame.head(10, compute=False), right, "name").compute())  # warm workers
-        broadcast, _ = timed(lambda: pj.dask.fuzzy_join(frame, right, "name").compute())
         parts = dd.from_pandas(right, npartitions=2)
-        partitioned, _ = timed(lambda: pj.dask.fuzzy_join(frame, parts, "name", broadcast=False).compute())
-    return {"in_process_s": in_process, "dask_broadcast_s": broadcast, "dask_partitioned_s": partitioned,
-            "overhead_broadcast": broadcast / in_process - 1, "overhead_partitioned": partitioned / in_process - 1,
+        medians, samples = alternating({
+            "in_process_s": lambda: pj.fuzzy_join(left, right, "name"),
+            "dask_broadcast_s": lambda: pj.dask.fuzzy_join(frame, right, "name").compute(),
+            "dask_partitioned_s": lambda: pj.dask.fuzzy_join(frame, parts, "name", broadcast=False).compute(),
+        }, repeat)
+    in_process = medians["in_process_s"]
+    return {**medians, "left_rows": len(left), "overhead_broadcast": medians["dask_broadcast_s"] / in_process - 1,
+            "overhead_partitioned": medians["dask_partitioned_s"] / in_process - 1,
+            "ratio_broadcast": medians["dask_broadcast_s"] / in_process,
+            "ratio_partitioned": medians["dask_partitioned_s"] / in_process, "samples": samples,
             "in_process_parts": parts_of_join(left, right)}
 
 
@@ -131,25 +149,30 @@ def parts_of_join(left, right):
             "top_k_s": match_s, "assemble_s": assemble_s}
 
 
-def bench_spark(left, right):
+def bench_spark(left, right, repeat):
     from pyspark.sql import SparkSession
 
     left = left.iloc[: len(left) // 2]
-    in_process, _ = timed(lambda: pj.fuzzy_join(left, right, "name"))
     spark = (SparkSession.builder.master("local[2]").config("spark.ui.enabled", "false")
+             .config("spark.ui.showConsoleProgress", "false")
              .config("spark.sql.execution.arrow.pyspark.enabled", "true").getOrCreate())
     try:
-        left_frame = spark.createDataFrame(left).repartition(8)
-        right_one = spark.createDataFrame(right).coalesce(1)
-        right_four = spark.createDataFrame(right).repartition(4)
-        pj.spark.fuzzy_join(left_frame.limit(10), right_one, "name").count()  # warm the Python workers
-        broadcast, _ = timed(lambda: pj.spark.fuzzy_join(left_frame, right_one, "name").count())
-        partitioned, _ = timed(lambda: pj.spark.fuzzy_join(left_frame, right_four, "name").count())
+        # both paths start from their tables in memory: Spark's cached, as pandas' are
+        left_frame = spark.createDataFrame(left).repartition(8).cache()
+        right_one = spark.createDataFrame(right).coalesce(1).cache()
+        right_four = spark.createDataFrame(right).repartition(4).cache()
+        for frame in (left_frame, right_one, right_four):
+            frame.count()
+        medians, samples = alternating({
+            "in_process_s": lambda: pj.fuzzy_join(left, right, "name"),
+            "spark_broadcast_s": lambda: pj.spark.fuzzy_join(left_frame, right_one, "name").count(),
+            "spark_partitioned_s": lambda: pj.spark.fuzzy_join(left_frame, right_four, "name").count(),
+        }, repeat)
     finally:
         spark.stop()
-    return {"left_rows": len(left), "in_process_s": in_process, "spark_broadcast_s": broadcast,
-            "spark_partitioned_s": partitioned, "ratio_broadcast": broadcast / in_process,
-            "ratio_partitioned": partitioned / in_process}
+    in_process = medians["in_process_s"]
+    return {**medians, "left_rows": len(left), "ratio_broadcast": medians["spark_broadcast_s"] / in_process,
+            "ratio_partitioned": medians["spark_partitioned_s"] / in_process, "samples": samples}
 
 
 def bench_peer(left, right, rows):
@@ -168,7 +191,9 @@ def main():
     parser.add_argument("--quick", action="store_true", help="a tenth of the sizes")
     parser.add_argument("--skip-dask", action="store_true")
     parser.add_argument("--skip-spark", action="store_true")
-    parser.add_argument("--repeat", type=int, default=3, help="runs of T1, whose medians are compared")
+    parser.add_argument("--repeat", type=int, default=3, help="runs of T1, T3 and T4, whose medians are compared")
+    parser.add_argument("--left-scale", type=int, default=1,
+                        help="left rows times this for T3 and T4 (20: the in-process join takes seconds)")
     parser.add_argument("--output", default=os.path.join(HERE, "results-tables.json"))
     args = parser.parse_args()
     size = SIZES["quick" if args.quick else "full"]
@@ -176,10 +201,11 @@ def main():
     results = {"sizes": size, "load": os.getloadavg(), "cpus": os.cpu_count()}
     results["T1"] = bench_join(left, right, args.repeat)
     results["T2"] = bench_cli(left, right)
+    engine_left = left if args.left_scale == 1 else tables({**size, "left": size["left"] * args.left_scale})[0]
     if not args.skip_dask:
-        results["T3"] = bench_dask(left, right)
+        results["T3"] = bench_dask(engine_left, right, args.repeat)
     if not args.skip_spark:
-        results["T4"] = bench_spark(left, right)
+        results["T4"] = bench_spark(engine_left, right, args.repeat)
     results["P1"] = bench_peer(left, right, size["peer_rows"])
     if "rapidfuzz_extractone_s_scaled" in results["P1"]:
         results["P1"]["fuzzy_join_over_peer"] = results["T1"]["fuzzy_join_s"] / results["P1"]["rapidfuzz_extractone_s_scaled"]

@@ -147,3 +147,13 @@ def test_workers_without_pelgar_are_named_in_one_line(tmp_path):
         f"Spark's Python workers cannot import pelgar_join: their Python ({base}) lacks pelgar; set "
         f"PYSPARK_PYTHON to an interpreter that has it, such as this driver's sys.executable ({sys.executable}), "
         "before the Spark session starts\n")
+
+
+@pytest.mark.parametrize("how", ["inner", "left"])
+def test_partitioned_right_with_empty_partitions(spark, how):
+    # right partitions without rows, and a right without any: every left row still comes out once for "left"
+    left, right, left_rows, right_rows = frames(spark, 6, LEFT, RIGHT.iloc[:3])
+    for right, right_rows in ((right, right_rows), (right.limit(0), right_rows.iloc[:0])):
+        got = pj.spark.fuzzy_join(left, right.repartition(6), "name", k=2, how=how, broadcast=False)
+        want = pj.fuzzy_join(left_rows, right_rows, "name", k=2, how=how)
+        assert canonical(got.toPandas()) == canonical(want)

@@ -7,7 +7,8 @@ from typing import TYPE_CHECKING, Mapping, Optional, Sequence, Union
 
 from . import partitioned
 from ._extras import need
-from .tables import Keys, Scorers, Weights, check_options, keys
+from .frames import PandasFrame
+from .tables import Keys, Scorers, Weights, check_options
 
 if TYPE_CHECKING:
     import dask.dataframe
@@ -60,7 +61,8 @@ def fuzzy_join(left: Union[dask.dataframe.DataFrame, pandas.DataFrame],
         broadcast = isinstance(right, pd.DataFrame) or right.npartitions == 1
     if broadcast:
         table = right if isinstance(right, pd.DataFrame) else right.compute()
-        shared = _share((key_columns.index(lambda name: keys(table[name])), table))
+        # text columns reach the index as Arrow, without a Python object per row
+        shared = _share((key_columns.index(PandasFrame(table).texts), table))
         return left.map_partitions(partitioned.join_whole, shared, key_columns, k, threshold, workers,
                                    how, suffixes, template, meta=template, enforce_metadata=False)
     if isinstance(right, pd.DataFrame):

@@ -5,8 +5,8 @@ import heapq
 import uuid
 
 from . import _index_cache
-from .frames import PandasFrame, arrow_column
-from .tables import assemble, join_frames, keys, pairs, result_names
+from .frames import ArrowFrame, PandasFrame, arrow_column
+from .tables import assemble, join_frames, pairs, result_names
 
 
 def empty_result(left, right, how, suffixes, key_columns):
@@ -66,10 +66,17 @@ def join_whole(left_part, shared, key_columns, k, threshold, workers, how, suffi
     return result if template is None else conform(result, template)
 
 
+def join_arrow(batch, index, right, key_columns, k, threshold, workers, how, suffixes):
+    """The record batches of one Arrow batch of left joined to the whole right table (pyarrow)."""
+    joined = join_frames(ArrowFrame(batch), ArrowFrame(right), key_columns, index, k, how, threshold, workers,
+                         None, suffixes)
+    return joined.to_batches()
+
+
 def match_part(left_part, token, right_part, offset, key_columns, k, threshold, workers):
     """Top-k lists of one left partition in one right partition: (lists by global position, rows used)."""
-    index = cached_index(token, offset, key_columns, lambda name: keys(right_part[name]))
-    queries = key_columns.queries(lambda name: keys(left_part[name]))
+    index = cached_index(token, offset, key_columns, PandasFrame(right_part).texts)
+    queries = key_columns.queries(PandasFrame(left_part).texts)
     matches = with_field_scores(key_columns, index, queries,
                                 index.top_k(queries, k, threshold=threshold, workers=workers))
     used = sorted({position for found in matches for position, _, _ in found})
