@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING, Mapping, Optional, Sequence, Union
 from . import partitioned
 from ._extras import need
 from .frames import ArrowFrame
-from .tables import Keys, Scorers, Weights, check_options, join_frames, result_names
+from .tables import Keys, Scorers, Weights, check_options, keys, result_names
 
 if TYPE_CHECKING:
     import pyspark.sql
@@ -66,9 +66,8 @@ def fuzzy_join(left: pyspark.sql.DataFrame, right: pyspark.sql.DataFrame, left_o
     """pelgar_join.fuzzy_join for Spark DataFrames; returns a Spark DataFrame.
 
     `broadcast=None` collects a one-partition `right` to the driver and broadcasts it with its
-    index to every executor; `False` matches each right partition against all of left (one task
-    each) and merges the top-k lists exactly (ties by global right position); `True` always
-    broadcasts.
+    index to every executor; `False` matches each left partition against each right partition
+    and merges the top-k lists exactly (ties by global right position); `True` always broadcasts.
     """
     need("pyspark", "spark")
     need("pandas", "join")
@@ -81,7 +80,7 @@ def fuzzy_join(left: pyspark.sql.DataFrame, right: pyspark.sql.DataFrame, left_o
         broadcast = right.rdd.getNumPartitions() == 1
     if broadcast:
         return _join_broadcast(left, right, key_columns, k, threshold, workers, how, suffixes, schema)
-    return _join_partitioned(left, right, key_columns, k, threshold, workers, how, suffixes, schema)
+    return _join_partitioned(left, right, key_columns, k, threshold, workers, how, schema)
 
 
 def _join_broadcast(left, right, key_columns, k, threshold, workers, how, suffixes, schema):
@@ -113,109 +112,55 @@ def _collect_arrow(frame):
     return pa.Table.from_batches(frame._collect_as_arrow(), schema=to_arrow_schema(frame.schema))
 
 
-# Row ids of the partitioned join: the partition in the high bits, so that their order is right's row order.
-LEFT_ROW, RIGHT_ROW, RANK = "__pelgar_left_row", "__pelgar_right_row", "__pelgar_rank"
+def _join_partitioned(left, right, key_columns, k, threshold, workers, how, schema):
+    left_at = {name: at for at, name in enumerate(left.columns)}
+    right_at = {name: at for at, name in enumerate(right.columns)}
+    width = len(right.columns)
+    missing_scores = (None,) * len(key_columns.score_names)
 
-
-def _join_partitioned(left, right, key_columns, k, threshold, workers, how, suffixes, schema):
-    """Each right partition matched against all of left in one task, its index made once per process;
-    both sides travel to the tasks as one Arrow blob per partition, not as Python rows. The k best of
-    every right partition's lists are then kept per left row by a window ordered as one index over
-    right ranks."""
-    functions = need("pyspark.sql.functions", "spark")
-    window = need("pyspark.sql.window", "spark").Window
-    cores, parts = left.sparkSession.sparkContext.defaultParallelism, right.rdd.getNumPartitions()
-    left = left.withColumn(LEFT_ROW, functions.monotonically_increasing_id())
-    right = right.withColumn(RIGHT_ROW, functions.monotonically_increasing_id())
-    if parts > cores:
-        # fewer, larger indexes: each query searches every partition, and a larger one prunes better
-        right, parts = right.coalesce(cores), cores
+    # each executor process indexes a right partition once, for every left partition it meets
     token = partitioned.new_token()
 
-    def pack(batches):
-        batches = list(batches)
-        if batches:
-            yield _blob(batches[0].schema, batches)
+    def right_part(number, rows):
+        rows = list(rows)
+        return [(number, [tuple(row) for row, _ in rows], [position for _, position in rows])]
 
-    def match(batches):
-        for batch in batches:
-            for right_blob, left_blobs in _by_right(batch):
-                yield from _match_blobs(left_blobs, right_blob, token, key_columns, k, threshold, workers, how,
-                                        suffixes)
+    def left_part(number, rows):
+        return [(number, [tuple(row) for row in rows])]
 
-    rights = right.mapInArrow(pack, "right_blob binary")
-    if how == "left":
-        # Spark skips empty partitions: a right without rows must still give left's rows their unmatched row
-        rights = rights.union(left.sparkSession.createDataFrame(
-            [(_blob(_arrow_schema(right), []).column(0)[0].as_py(),)], "right_blob binary"))
-    # one task per right partition, or more while the cores outnumber them
-    lefts = left.mapInArrow(pack, "left_blob binary").coalesce(max(1, cores // max(1, parts)))
-    matched = lefts.crossJoin(rights).mapInArrow(match, _schema(left, right, how, suffixes, key_columns.score_names))
-    rank = functions.row_number().over(window.partitionBy(LEFT_ROW).orderBy(
-        functions.col("score").desc_nulls_last(), functions.col(RIGHT_ROW).asc()))
-    score, ranked = functions.col("score"), functions.col(RANK)
-    # a left row's unmatched row (how="left") survives only when no right partition matched it
-    kept = matched.withColumn(RANK, rank).where((ranked <= k) & (score.isNotNull() | (ranked == 1)))
-    return kept.select(*(functions.col(_quoted(name)) for name in schema.names))
+    def match(pair):
+        (number, left_rows), (right_number, right_rows, positions) = pair
+        index = partitioned.cached_index(
+            token, right_number, key_columns, lambda name: keys_of([row[right_at[name]] for row in right_rows]))
+        queries = key_columns.queries(lambda name: keys_of([row[left_at[name]] for row in left_rows]))
+        found = partitioned.with_field_scores(key_columns, index, queries,
+                                              index.top_k(queries, k, threshold=threshold, workers=workers))
+        lists = [[(positions[at], score, right_rows[at], fields) for at, score, fields in matches]
+                 for matches in found]
+        return number, (left_rows, lists)
 
+    def merge(a, b):
+        return a[0], [partitioned.best(k, one + other) for one, other in zip(a[1], b[1])]
 
-def _quoted(name):
-    return "`" + name.replace("`", "``") + "`"
+    def rows_out(item):
+        left_rows, lists = item[1]
+        for row, matches in zip(left_rows, lists):
+            if not matches and how == "left":
+                yield row + (None,) * width + (None,) + missing_scores
+            for _, score, right_row, fields in partitioned.best(k, matches):
+                yield row + right_row + (score,) + fields
 
-
-def _arrow_schema(frame):
-    """The Arrow schema of a Spark DataFrame's batches, large text types where Spark sends them."""
-    from pyspark.sql.pandas.types import to_arrow_schema
-
-    large = frame.sparkSession.conf.get("spark.sql.execution.arrow.useLargeVarTypes", "false") == "true"
-    return to_arrow_schema(frame.schema, prefers_large_types=True) if large else to_arrow_schema(frame.schema)
-
-
-def _blob(schema, batches):
-    """Record batches as one Arrow IPC stream, in a one-row batch."""
-    pa = need("pyarrow", "spark")
-    sink = pa.BufferOutputStream()
-    with pa.ipc.new_stream(sink, schema) as writer:
-        for batch in batches:
-            writer.write_batch(batch)
-    return pa.RecordBatch.from_pydict({"blob": [sink.getvalue().to_pybytes()]})
+    # Both sides are made once and kept: the cartesian product would make each again for every pair.
+    rights = right.rdd.zipWithIndex().mapPartitionsWithIndex(right_part).cache()
+    lefts = left.rdd.mapPartitionsWithIndex(left_part).cache()
+    # one record per pair of partitions, merged per left partition: no shuffle record per row
+    matched = lefts.cartesian(rights).map(match)
+    joined = matched.reduceByKey(merge, numPartitions=max(1, lefts.getNumPartitions())).flatMap(rows_out)
+    return left.sparkSession.createDataFrame(joined, schema)
 
 
-def _unpacked(blob):
-    pa = need("pyarrow", "spark")
-    return pa.ipc.open_stream(pa.py_buffer(blob)).read_all()
+def keys_of(values):
+    """Key texts of Spark rows, missing ones (None, NaN) as None."""
+    import pandas as pd
 
-
-# Bytes of left partitions matched in one call, at most (unless one partition is larger).
-RUN_BYTES = 64 << 20
-
-
-def _by_right(batch):
-    """The (left blob, right blob) pairs of a batch as (right blob, its left blobs), in runs of one
-    right blob: a task pairs its right partition with every left one."""
-    run, current, size = [], None, 0
-    for left_blob, right_blob in zip(*(column.to_pylist() for column in batch.columns)):
-        if run and (right_blob != current or size + len(left_blob) > RUN_BYTES):
-            yield current, run
-            run, size = [], 0
-        current = right_blob
-        run.append(left_blob)
-        size += len(left_blob)
-    if run:
-        yield current, run
-
-
-def _match_blobs(left_blobs, right_blob, token, key_columns, k, threshold, workers, how, suffixes):
-    """The joined rows of some left partitions in one right partition, with both row ids: a left row
-    without a match there gives one row with no right side when how="left"."""
-    pa = need("pyarrow", "spark")
-    left_rows, right_rows = pa.concat_tables([_unpacked(blob) for blob in left_blobs]), _unpacked(right_blob)
-    right_frame = ArrowFrame(right_rows)
-    if right_rows.num_rows:
-        index = partitioned.cached_index(token, right_rows.column(RIGHT_ROW)[0].as_py(), key_columns,
-                                         right_frame.texts)
-    else:
-        index = key_columns.index(lambda name: [])
-    joined = join_frames(ArrowFrame(left_rows), right_frame, key_columns, index, k, how, threshold, workers, None,
-                         suffixes)
-    return joined.to_batches()
+    return keys(pd.Series(values, dtype=object))
