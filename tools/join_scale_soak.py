@@ -20,7 +20,7 @@ import sys
 
 import pelgar
 import pelgar_join as pj
-from join_soak import SCORE, missing, neighbour
+from join_soak import SCORE, components, missing, neighbour
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
 import register  # noqa: E402
@@ -103,18 +103,7 @@ def check_self_join(texts, scorer, rng, samples):
         if by_first.get(i, []) != expected:
             return "self_join %s row %d threshold=%r\n got      %r\n expected %r" % (
                 scorer, i, threshold, by_first.get(i, [])[:10], expected[:10])
-    labels = list(range(len(texts)))
-
-    def root(x):
-        while labels[x] != x:
-            labels[x] = labels[labels[x]]
-            x = labels[x]
-        return x
-
-    for i, j, _ in pairs:
-        a, b = root(i), root(j)
-        labels[max(a, b)] = min(a, b)
-    expected_labels = [root(x) for x in range(len(texts))]
+    expected_labels = components(len(texts), pairs)
     if pj.clusters(texts, threshold, scorer=scorer, workers=2) != expected_labels:
         return "clusters %s threshold=%r differ from the components of self_join" % (scorer, threshold)
     return None

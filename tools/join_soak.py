@@ -64,6 +64,22 @@ def labels_of(count, pairs):
     return labels
 
 
+def components(count, pairs):
+    """Per row, the smallest row joined to it through the pairs; for lists too long for labels_of."""
+    labels = list(range(count))
+
+    def root(x):
+        while labels[x] != x:
+            labels[x] = labels[labels[x]]
+            x = labels[x]
+        return x
+
+    for i, j, _ in pairs:
+        a, b = root(i), root(j)
+        labels[max(a, b)] = min(a, b)
+    return [root(x) for x in range(count)]
+
+
 def check(texts, scorer, k, threshold, workers):
     scores = brute(texts, scorer)
     pairs = [(i, j, s) for (i, j), s in sorted(scores.items()) if i < j and s >= threshold]

@@ -22,7 +22,7 @@ import time
 import numpy as np
 
 import pelgar_join as pj
-from join_soak import neighbour
+from join_soak import components, neighbour
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
 import register  # noqa: E402
@@ -30,6 +30,7 @@ import register  # noqa: E402
 FIELDS = ("name", "address", "city", "dob")
 ROUNDS = ({"name": 0.4, "address": 0.3, "city": 0.1, "dob": 0.2},
           {"name": 1000.0, "address": 0.1, "city": 3.0, "dob": 0.5})
+SCORERS = {"address": "token_sort"}
 
 
 def field_scores(single, text, rows):
@@ -75,14 +76,14 @@ def check_top_k(index, singles, weights, queries, rows, rng):
 
 
 def check_self_join(columns, singles, weights, people, samples, rng):
-    rows, scorers = len(people), {"address": "token_sort"}
-    found = pj.self_join(columns, 0.85, weights=weights, scorers=scorers, workers=2)
+    rows = len(people)
+    found = pj.self_join(columns, 0.85, weights=weights, scorers=SCORERS, workers=2)
     chosen = rng.choice([s for _, _, s in found] or [0.9])
     threshold = rng.choice([chosen, neighbour(chosen, 1), neighbour(chosen, -1)])
     # rows with partners near the threshold, and rows at random
     sample = rng.sample([i for i, _, _ in found], min(samples // 2, len(found))) + rng.sample(range(rows), samples)
     scores = {row: record_scores(singles, weights, people[row], rows) for row in sample}
-    pairs = pj.self_join(columns, threshold, weights=weights, scorers=scorers, workers=2)
+    pairs = pj.self_join(columns, threshold, weights=weights, scorers=SCORERS, workers=2)
     by_first = {}
     for i, j, score in pairs:
         by_first.setdefault(i, []).append((j, score))
@@ -90,19 +91,7 @@ def check_self_join(columns, singles, weights, people, samples, rng):
         want = sorted(expected(scores[row], None, threshold, after=row))
         if by_first.get(row, []) != want:
             return f"self_join row {row} threshold={threshold!r}\n got {by_first.get(row, [])[:5]}\n expected {want[:5]}"
-    labels = list(range(rows))
-
-    def root(x):
-        while labels[x] != x:
-            labels[x] = labels[labels[x]]
-            x = labels[x]
-        return x
-
-    for i, j, _ in pairs:
-        a, b = root(i), root(j)
-        labels[max(a, b)] = min(a, b)
-    components = [root(x) for x in range(rows)]
-    if pj.clusters(columns, threshold, weights=weights, scorers={"address": "token_sort"}, workers=2) != components:
+    if pj.clusters(columns, threshold, weights=weights, scorers=SCORERS, workers=2) != components(rows, pairs):
         return f"clusters at threshold={threshold!r} differ from the components of self_join"
     print(f"  self_join at {threshold!r}: {len(pairs)} pairs, {len(sample)} rows checked", flush=True)
     return None
@@ -121,8 +110,7 @@ def main():
     queries = [register.typo_record(rng.choice(people), rng) for _ in range(args.queries)]
     for weights in ROUNDS:
         start = time.monotonic()
-        scorers = {"address": "token_sort"}
-        index = pj.Index(columns, weights=weights, scorers=scorers)
+        index = pj.Index(columns, weights=weights, scorers=SCORERS)
         singles = {f: pj.Index(columns[f], scorer=index.scorers[f]) for f in FIELDS}
         problem = (check_top_k(index, singles, weights, queries, args.rows, rng)
                    or check_self_join(columns, singles, weights, people, args.samples, rng))
