@@ -1,7 +1,6 @@
 #include "records/driver_cutoffs.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <unordered_set>
 
 namespace pelgar::records {
