@@ -139,6 +139,33 @@ def test_self_join_of_repeated_keys_in_every_presence_pattern_equals_the_model(r
     assert pj.clusters(columns, threshold, weights=weights, scorers=scorers) == clusters_of_pairs(count, expected)
 
 
+@st.composite
+def placeholder_record_sets(draw):
+    """Hundreds of rows, most holding one placeholder in some fields: keys shared by more
+    rows than are scored pair by pair, in one field or several at once."""
+    fields = draw(st.lists(st.sampled_from(FIELDS), min_size=2, max_size=4, unique=True))
+    count = 300
+    columns = {}
+    for field in fields:
+        share = draw(st.sampled_from([0, 12, 18]))  # of 20: how often the placeholder
+        value = st.integers(0, 19).flatmap(
+            lambda k, s=share: st.just("N/A") if k < s else st.none() if k == 19 else REPEATED)
+        columns[field] = draw(st.lists(value, min_size=count, max_size=count))
+    return columns, {f: draw(WEIGHTS) for f in fields}, {f: draw(st.sampled_from(SCORERS)) for f in fields}
+
+
+@settings(max_examples=12, deadline=None)
+@given(placeholder_record_sets(), st.data())
+def test_self_join_and_clusters_of_placeholder_rows_equal_the_model(record_set, data):
+    columns, weights, scorers = record_set
+    every = self_join_brute(columns, weights, float("-inf"), scorers)
+    threshold = data.draw(st.sampled_from(interesting_thresholds([s for _, _, s in every])))
+    expected = [p for p in every if p[2] >= threshold]
+    got = pj.self_join(columns, threshold, weights=weights, scorers=scorers, workers=2)
+    assert [(i, j, s.hex()) for i, j, s in got] == [(i, j, s.hex()) for i, j, s in expected]
+    assert pj.clusters(columns, threshold, weights=weights, scorers=scorers, workers=2) == clusters_of_pairs(300, expected)
+
+
 @settings(max_examples=60, deadline=None)
 @given(record_sets(min_rows=1), st.data())
 def test_field_scores_are_each_fields_score_or_null(record_set, data):

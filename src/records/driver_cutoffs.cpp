@@ -5,8 +5,8 @@
 
 namespace pelgar::records {
 
-DriverCutoffs::DriverCutoffs(const RecordIndex& index, double threshold)
-    : index_(index), threshold_(std::max(threshold, 0.0) - kCutoffMargin) {
+DriverCutoffs::DriverCutoffs(const RecordIndex& index, double threshold, FieldMask fixed)
+    : index_(index), threshold_(std::max(threshold, 0.0) - kCutoffMargin), fixed_(fixed) {
     cutoff_.fill(1.0);
     // Scores are at most 1.0: over a threshold above it (or NaN) nothing qualifies.
     if (!(threshold <= 1.0)) return;
@@ -41,7 +41,8 @@ double DriverCutoffs::shares(FieldMask fields) const {
 
 void DriverCutoffs::split_over(const std::vector<FieldMask>& sets) {
     for (const FieldMask shared : sets) {
-        const FieldMask drivers = index_.drivers_of(shared, kDriverFields);
+        const FieldMask drivers = drivers_of(shared);
+        if (drivers == 0) continue;
         const double drivers_weight = index_.weight_of(drivers);
         for (std::size_t d = 0; d < index_.field_count(); ++d)
             if (has_field(drivers, d)) share_[d] = std::max(share_[d], budget(shared) * index_.rule(d).weight / drivers_weight);
@@ -50,9 +51,9 @@ void DriverCutoffs::split_over(const std::vector<FieldMask>& sets) {
 
 void DriverCutoffs::cover(const std::vector<FieldMask>& sets) {
     for (const FieldMask shared : sets) {
-        const FieldMask drivers = index_.drivers_of(shared, kDriverFields);
+        const FieldMask drivers = drivers_of(shared);
         const double shortfall = budget(shared) - shares(drivers);
-        if (shortfall <= 0.0) continue;
+        if (drivers == 0 || shortfall <= 0.0) continue;
         const auto heaviest = std::find_if(index_.heaviest_first().begin(), index_.heaviest_first().end(),
                                            [&](std::size_t f) { return has_field(drivers, f); });
         share_[*heaviest] += shortfall;
@@ -65,7 +66,7 @@ void DriverCutoffs::cut_back(const std::vector<FieldMask>& sets) {
         if (!drives(*d)) continue;
         double needed = 0.0;
         for (const FieldMask shared : sets) {
-            const FieldMask drivers = index_.drivers_of(shared, kDriverFields);
+            const FieldMask drivers = drivers_of(shared);
             if (has_field(drivers, *d))
                 needed = std::max(needed, budget(shared) - shares(drivers & ~(FieldMask{1} << *d)));
         }

@@ -17,10 +17,12 @@ namespace pelgar::records {
 // 1 - b_d / w_d, or the losses would exceed it. The shares are set so that every set of
 // fields two rows of the index share is covered: first split by weight over the common
 // presence patterns, then any shortfall of a rarer set given to its heaviest driver, then
-// each driver, lightest first, cut back to what the sets it serves still need.
+// each driver, lightest first, cut back to what the sets it serves still need. Fixed
+// fields hold one key in every row: they lose nothing, drive nothing, and a set of fixed
+// fields alone needs no driver (its pairs all score 1.0).
 class DriverCutoffs {
 public:
-    DriverCutoffs(const RecordIndex& index, double threshold);
+    DriverCutoffs(const RecordIndex& index, double threshold, FieldMask fixed = 0);
 
     // Whether the field is joined at all.
     bool drives(std::size_t field) const noexcept { return share_[field] > 0.0; }
@@ -30,6 +32,10 @@ public:
 private:
     // The sets of fields two rows share, each once.
     static std::vector<FieldMask> shared_sets(const std::vector<FieldMask>& patterns);
+    // The drivers of a shared set: none when it holds fixed fields alone.
+    FieldMask drivers_of(FieldMask shared) const {
+        return (shared & ~fixed_) == 0 ? 0 : index_.drivers_of(shared & ~fixed_, kDriverFields);
+    }
     double budget(FieldMask shared) const { return (1.0 - threshold_) * index_.weight_of(shared); }
     double shares(FieldMask fields) const;
     void split_over(const std::vector<FieldMask>& sets);
@@ -38,6 +44,7 @@ private:
 
     const RecordIndex& index_;
     double threshold_;  // the record cutoff less a margin, at least 0 less the margin
+    FieldMask fixed_;
     std::array<double, kMaxFields> share_{};
     std::array<double, kMaxFields> cutoff_{};
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <map>
 #include <span>
 
 #include "matching/score_bound.hpp"
@@ -46,6 +47,16 @@ double field_ceiling(const FieldView& a, const FieldView& b) {
     return ScoreBound::length_bound(n, m, shared);
 }
 
+// The field's score of two of its keys.
+double key_score(const RecordIndex& index, std::size_t field, std::uint32_t a, std::uint32_t b) {
+    if (a == b) return 1.0;
+    const join::KeyGroups& keys = index.field(field).keys();
+    return measures::weighted_score(keys.key(a), keys.key(b));
+}
+
+// Rows of one key of a driver beyond which a nested join costs less than scoring every pair.
+constexpr std::size_t kNestedRows = 128;
+
 }  // namespace
 
 // The pairs of rows one probe of a driver's join brings, each scored on the other fields.
@@ -57,7 +68,15 @@ public:
 
     void found(std::uint32_t key, std::uint32_t partner, double score) override {
         RowViews &left = gather(keys_.rows(key), views_[0]), &right = gather(keys_.rows(partner), views_[1]);
+        // Once the partner's rows are one cluster, a row joined to one of them needs none of
+        // their pairs: two big groups of alike keys cost their rows, not their product.
+        // Checking costs what one row's pairs cost, so it is redone after each row until true.
+        const bool skips = sink_.skips_joined();
+        bool right_joined = false;
         for (std::size_t a = 0; a < left.rows.size(); ++a) {
+            if (skips && !right_joined) right_joined = sink_.joined(right.rows);
+            if (right_joined && sink_.skip(std::min(left.rows[a], right.rows[0]), std::max(left.rows[a], right.rows[0])))
+                continue;
             const auto after = std::upper_bound(right.rows.begin(), right.rows.end(), left.rows[a]);
             for (auto b = static_cast<std::size_t>(after - right.rows.begin()); b < right.rows.size(); ++b)
                 consider(left, a, right, b, score);
@@ -66,6 +85,7 @@ public:
 
     // Rows of one key score 1.0 with each other.
     void equal_keys(std::uint32_t key) {
+        if (keys_.rows(key).size() >= kNestedRows) return join_.join_alike(driver_, keys_.rows(key), sink_);
         const RowViews& rows = gather(keys_.rows(key), views_[0]);
         for (std::size_t a = 0; a < rows.rows.size(); ++a)
             for (std::size_t b = a + 1; b < rows.rows.size(); ++b) consider(rows, a, rows, b, 1.0);
@@ -97,10 +117,8 @@ private:
     }
 
     double field_score(std::size_t field, const FieldView& a, const FieldView& b) {
-        if (a.key == b.key) return 1.0;
-        ++scored_[field];
-        const join::KeyGroups& keys = index_.field(field).keys();
-        return measures::weighted_score(keys.key(a.key), keys.key(b.key));
+        if (a.key != b.key) ++scored_[field];
+        return key_score(index_, field, a.key, b.key);
     }
 
     // Scores rows i < j (the a-th on the left, the b-th on the right) heaviest field first,
@@ -155,8 +173,53 @@ private:
     std::array<RowViews, 2>& views_;
 };
 
-RecordSelfJoin::RecordSelfJoin(const RecordIndex& index, double threshold)
-    : index_(index), threshold_(threshold), cutoffs_(index, threshold), rank_(index.field_count()), lengths_(index.field_count()) {
+// The pairs a nested join finds among the rows of one key of a driver, passed on in the
+// outer join's rows, less those an outer driver before that one brings.
+class NestedPairs final : public RecordPairSink {
+public:
+    NestedPairs(const RecordSelfJoin& outer, std::size_t driver, std::span<const std::uint32_t> rows, RecordPairSink& sink)
+        : outer_(outer), driver_(driver), rows_(rows), sink_(sink) {}
+
+    bool skip(std::uint32_t i, std::uint32_t j) override { return sink_.skip(rows_[i], rows_[j]); }
+    bool skips_joined() const override { return sink_.skips_joined(); }
+    bool joined(std::span<const std::uint32_t> rows) override { return sink_.joined(outer_rows(rows)); }
+    void found(std::uint32_t i, std::uint32_t j, double score) override {
+        if (!outer_.claimed_before(driver_, rows_[i], rows_[j])) sink_.found(rows_[i], rows_[j], score);
+    }
+    // Pairs that share the fixed fields alone: an outer driver claims all of them or none.
+    void alike(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) override {
+        if (a.empty() || b.empty() || (a.data() == b.data() && a.size() < 2)) return;
+        const std::uint32_t first = a[0], second = a.data() == b.data() ? a[1] : b[0];
+        if (outer_.claimed_before(driver_, rows_[first], rows_[second])) return;
+        std::vector<std::uint32_t> outer_a = outer_rows(a);
+        if (a.data() == b.data()) return sink_.alike(outer_a, outer_a);
+        sink_.alike(outer_a, outer_rows(b));
+    }
+
+private:
+    std::vector<std::uint32_t> outer_rows(std::span<const std::uint32_t> rows) const {
+        std::vector<std::uint32_t> outer(rows.size());
+        for (std::size_t r = 0; r < rows.size(); ++r) outer[r] = rows_[rows[r]];
+        return outer;
+    }
+
+    const RecordSelfJoin& outer_;
+    std::size_t driver_;
+    std::span<const std::uint32_t> rows_;
+    RecordPairSink& sink_;
+};
+
+void RecordPairSink::alike(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) {
+    const bool same = a.data() == b.data();
+    for (std::size_t x = 0; x < a.size(); ++x)
+        for (std::size_t y = same ? x + 1 : 0; y < b.size(); ++y) {
+            const std::uint32_t i = std::min(a[x], b[y]), j = std::max(a[x], b[y]);
+            if (!skip(i, j)) found(i, j, 1.0);
+        }
+}
+
+RecordSelfJoin::RecordSelfJoin(const RecordIndex& index, double threshold, FieldMask fixed)
+    : index_(index), threshold_(threshold), fixed_(fixed), cutoffs_(index, threshold, fixed), rank_(index.field_count()), lengths_(index.field_count()) {
     const std::vector<std::size_t>& order = index.heaviest_first();
     for (std::size_t r = 0; r < order.size(); ++r) rank_[order[r]] = r;
     for (std::size_t f = 0; f < index.field_count(); ++f) {
@@ -190,6 +253,56 @@ void RecordSelfJoin::probe(std::size_t probe, RecordPairSink& sink, FieldTally* 
     if (tally) pairs.report(*tally, settled);
 }
 
+void RecordSelfJoin::join_alike(std::size_t driver, std::span<const std::uint32_t> rows, RecordPairSink& sink) const {
+    // Rows that also share one key of a driver before this one are all that driver's pairs.
+    for (const std::size_t f : index_.heaviest_first()) {
+        if (rank_[f] >= rank_[driver]) break;
+        const std::uint32_t key = index_.key(f, rows[0]);
+        if (cutoffs_.drives(f) && key != join::KeyGroups::kNoKey &&
+            std::all_of(rows.begin(), rows.end(), [&](std::uint32_t row) { return index_.key(f, row) == key; }))
+            return;
+    }
+    std::vector<FieldRule> rules;
+    std::vector<join::PreparedTexts> columns(index_.field_count());
+    for (std::size_t f = 0; f < index_.field_count(); ++f) {
+        rules.push_back(index_.rule(f));
+        const join::KeyGroups& keys = index_.field(f).keys();
+        columns[f].reserve(rows.size());
+        for (const std::uint32_t row : rows) {
+            const std::uint32_t key = index_.key(f, row);
+            if (key == join::KeyGroups::kNoKey) columns[f].add_missing(); else columns[f].add_key(keys.key(key));
+        }
+    }
+    const RecordIndex nested_index(std::move(rules), columns);
+    RecordSelfJoin nested(nested_index, threshold_, fixed_ | FieldMask{1} << driver);
+    for (std::size_t j = 0; j < nested.joins(); ++j) nested.build(j);
+    NestedPairs pairs(*this, driver, rows, sink);
+    for (std::size_t p = 0; p < nested.probes(); ++p) nested.probe(p, pairs, nullptr);
+    nested.alike_pairs(pairs);
+}
+
+void RecordSelfJoin::alike_pairs(RecordPairSink& sink) const {
+    if (fixed_ == 0 || !(1.0 >= threshold_)) return;
+    // Rows by the fields they hold beyond the fixed ones; rows of disjoint such sets share
+    // the fixed fields alone.
+    std::map<FieldMask, std::vector<std::uint32_t>> by_free;
+    for (std::uint32_t row = 0; row < index_.size(); ++row) by_free[index_.mask(row) & ~fixed_].push_back(row);
+    for (auto a = by_free.begin(); a != by_free.end(); ++a)
+        for (auto b = a; b != by_free.end(); ++b)
+            if ((a->first & b->first) == 0) sink.alike(a->second, b->second);
+}
+
+bool RecordSelfJoin::claimed_before(std::size_t driver, std::uint32_t i, std::uint32_t j) const {
+    const FieldMask shared = index_.mask(i) & index_.mask(j);
+    for (const std::size_t f : index_.heaviest_first()) {
+        if (rank_[f] >= rank_[driver]) break;
+        if (has_field(shared, f) && cutoffs_.drives(f) &&
+            key_score(index_, f, index_.key(f, i), index_.key(f, j)) >= cutoffs_.cutoff(f))
+            return true;
+    }
+    return false;
+}
+
 void RecordPairs::found(std::uint32_t i, std::uint32_t j, double score) {
     budget_.add(1);
     const std::lock_guard guard(lock_);
@@ -200,6 +313,16 @@ std::vector<join::Pair> RecordPairs::sorted() && {
     std::sort(pairs_.begin(), pairs_.end(),
               [](const join::Pair& x, const join::Pair& y) { return x.first != y.first ? x.first < y.first : x.second < y.second; });
     return std::move(pairs_);
+}
+
+void RecordClusters::alike(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) {
+    if (a.empty() || b.empty()) return;
+    for (const std::uint32_t row : a) sets_.unite(a[0], row);
+    for (const std::uint32_t row : b) sets_.unite(a[0], row);
+}
+
+bool RecordClusters::joined(std::span<const std::uint32_t> rows) {
+    return std::all_of(rows.begin(), rows.end(), [&](std::uint32_t row) { return sets_.root(row) == sets_.root(rows[0]); });
 }
 
 std::vector<std::size_t> RecordClusters::labels() const {
