@@ -68,18 +68,21 @@ public:
 
     void found(std::uint32_t key, std::uint32_t partner, double score) override {
         RowViews &left = gather(keys_.rows(key), views_[0]), &right = gather(keys_.rows(partner), views_[1]);
+        if (!reachable(left, right, score)) return;
         // Once the partner's rows are one cluster, a row joined to one of them needs none of
         // their pairs: two big groups of alike keys cost their rows, not their product.
-        // Checking costs what one row's pairs cost, so it is redone after each row until true.
+        // Checking costs what one row's pairs cost, so it is redone for each row until true;
+        // the partner's rows after a row only shrink as the rows go on.
         const bool skips = sink_.skips_joined();
-        bool right_joined = false;
+        bool tail_joined = false;
         for (std::size_t a = 0; a < left.rows.size(); ++a) {
-            if (skips && !right_joined) right_joined = sink_.joined(right.rows);
-            if (right_joined && sink_.skip(std::min(left.rows[a], right.rows[0]), std::max(left.rows[a], right.rows[0])))
-                continue;
-            const auto after = std::upper_bound(right.rows.begin(), right.rows.end(), left.rows[a]);
-            for (auto b = static_cast<std::size_t>(after - right.rows.begin()); b < right.rows.size(); ++b)
-                consider(left, a, right, b, score);
+            const auto after = static_cast<std::size_t>(
+                std::upper_bound(right.rows.begin(), right.rows.end(), left.rows[a]) - right.rows.begin());
+            if (after == right.rows.size()) break;
+            const std::span<const std::uint32_t> tail = std::span<const std::uint32_t>(right.rows).subspan(after);
+            if (skips && !tail_joined) tail_joined = sink_.joined(tail);
+            if (tail_joined && sink_.skip(left.rows[a], tail[0])) continue;
+            for (auto b = after; b < right.rows.size(); ++b) consider(left, a, right, b, score);
         }
     }
 
@@ -114,6 +117,29 @@ private:
             }
         }
         return views;
+    }
+
+    // Whether any two rows of the keys could reach the threshold, their other fields all
+    // scoring 1.0: the record score only grows with each field's, bit for bit.
+    bool reachable(const RowViews& left, const RowViews& right, double driver_score) const {
+        constexpr std::size_t kMostPatterns = 16, kFewestPairs = 64;
+        if (left.rows.size() * right.rows.size() < kFewestPairs) return true;  // the pairs' own checks cost less
+        std::vector<FieldMask> left_masks = distinct(left.masks), right_masks = distinct(right.masks);
+        if (left_masks.size() > kMostPatterns || right_masks.size() > kMostPatterns) return true;
+        for (const FieldMask l : left_masks)
+            for (const FieldMask r : right_masks) {
+                RecordScore best;
+                for (std::size_t f = 0; f < index_.field_count(); ++f)
+                    if (has_field(l & r, f)) best.add(index_.rule(f).weight, f == driver_ ? driver_score : 1.0);
+                if (best.score() >= join_.threshold_) return true;
+            }
+        return false;
+    }
+
+    static std::vector<FieldMask> distinct(std::vector<FieldMask> masks) {
+        std::sort(masks.begin(), masks.end());
+        masks.erase(std::unique(masks.begin(), masks.end()), masks.end());
+        return masks;
     }
 
     double field_score(std::size_t field, const FieldView& a, const FieldView& b) {
