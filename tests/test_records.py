@@ -166,6 +166,20 @@ def test_self_join_and_clusters_of_placeholder_rows_equal_the_model(record_set, 
     assert pj.clusters(columns, threshold, weights=weights, scorers=scorers, workers=2) == clusters_of_pairs(300, expected)
 
 
+def test_groups_of_alike_rows_at_a_threshold_equal_to_their_score():
+    # A placeholder shared by more rows than are scored pair by pair, the other keys alike:
+    # at each actual score the bound of two keys meets the threshold exactly.
+    columns = {"name": ["N/A"] * 130, "address": ["Jon Smith"] * 65 + ["John Smith"] * 65,
+               "dob": ["1980-01-02"] * 130}
+    weights = {"name": 0.4, "address": 0.3, "dob": 0.2}
+    every = self_join_brute(columns, weights, float("-inf"))
+    for threshold in sorted({s for _, _, s in every}):
+        for at in (threshold, next_double(threshold, 1)):
+            expected = [p for p in every if p[2] >= at]
+            got = pj.self_join(columns, at, weights=weights)
+            assert [(i, j, s.hex()) for i, j, s in got] == [(i, j, s.hex()) for i, j, s in expected]
+
+
 @settings(max_examples=60, deadline=None)
 @given(record_sets(min_rows=1), st.data())
 def test_field_scores_are_each_fields_score_or_null(record_set, data):
