@@ -100,36 +100,38 @@ def merge_parts(left_part, partials, k, how, suffixes, template, key_columns):
     return conform(assemble(left_part, rows, left_rows, right_rows, scores, suffixes, field_scores), template)
 
 
-def match_arrow(left_part, token, part_number, right_part, offset, key_columns, k, threshold, workers):
+def match_arrow(left_part, token, part_number, right_part, key_columns, k, threshold, workers):
     """Top-k candidates of one left partition in one right partition (pyarrow Tables), as a Table:
-    left row, global right position, score, the field scores, then the right columns of each."""
+    left row, right partition number and position in it, score, the field scores, then the right
+    columns of each."""
     from ._join import join_plan
 
     pa = need("pyarrow", "join")
-    pc = need("pyarrow.compute", "join")
     index = cached_index(token, part_number, key_columns, ArrowFrame(right_part).texts)
     queries = key_columns.queries(ArrowFrame(left_part).texts)
     plan = plan_table(join_plan(index, queries, k, "inner", threshold, workers, None))
     positions = plan.column("position")
     fields = [arrow_column(values) for _, values in
               key_columns.field_scores(index, queries, plan.column("query"), positions)]
-    meta = [plan.column("query"), pc.add(positions, pa.scalar(offset, pa.int64())), plan.column("score"), *fields]
+    parts = pa.repeat(pa.scalar(part_number, pa.int64()), plan.num_rows)
+    meta = [plan.column("query"), parts, positions, plan.column("score"), *fields]
     right_rows = right_part.take(positions)
     return pa.Table.from_arrays(meta + right_rows.columns, names=_candidate_names(len(fields), right_rows.num_columns))
 
 
 def _candidate_names(fields, width):
     # right's own names may clash with these, so its columns go by number
-    return ["row", "position", "score", *[f"field{at}" for at in range(fields)], *[f"right{at}" for at in range(width)]]
+    return ["row", "part", "position", "score", *[f"field{at}" for at in range(fields)], *[f"right{at}" for at in range(width)]]
 
 
 def best_arrow(k, candidates):
     """The k best candidates of each left row from several Tables of match_arrow, ordered by left row,
-    then higher score, equal scores by lower position, exactly as one index over all of right ranks."""
+    then higher score, equal scores by lower (partition, position): by lower global position, exactly
+    as one index over all of right ranks."""
     np = need("numpy", "join")
     pa = need("pyarrow", "join")
     table = pa.concat_tables(candidates).sort_by([("row", "ascending"), ("score", "descending"),
-                                                  ("position", "ascending")])
+                                                  ("part", "ascending"), ("position", "ascending")])
     rows = table.column("row").to_numpy()
     if not len(rows):
         return table
@@ -156,6 +158,6 @@ def joined_arrow(left_part, candidates, how, names, right_types, fields):
         score_columns = [pa.nulls(len(taken), pa.float64()) for _ in range(1 + fields)]
     else:
         picked = candidates.take(pa.array(taken, mask=taken < 0))
-        right_columns, score_columns = picked.columns[3 + fields:], picked.columns[2:3 + fields]
+        right_columns, score_columns = picked.columns[4 + fields:], picked.columns[3:4 + fields]
     left_columns = left_part.take(pa.array(left_rows, type=pa.int64())).columns
     return pa.Table.from_arrays([*left_columns, *right_columns, *score_columns], names=names)

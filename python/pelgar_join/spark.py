@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING, Mapping, Optional, Sequence, Union
 from . import partitioned
 from ._extras import need
 from .frames import ArrowFrame
-from .tables import Keys, Scorers, Weights, check_options, keys, result_names
+from .tables import Keys, Scorers, Weights, check_options, result_names
 
 if TYPE_CHECKING:
     import pyspark.sql
@@ -131,17 +131,22 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, sche
     # Both sides are made once and kept as Arrow bytes: the cartesian product would make each again for every pair.
     lefts = _arrow_parts(left, chunk_bytes).cache()
     rights = _arrow_parts(right, chunk_bytes).cache()
-    offsets, offset = {}, 0
-    for number, rows in sorted(rights.map(lambda part: part[:2]).collect()):
-        offsets[number], offset = offset, offset + rows
 
     def match(pair):
-        (number, _, left_blobs), (right_number, _, right_blobs) = pair
-        return number, partitioned.match_arrow(_from_blobs(left_blobs), token, right_number, _from_blobs(right_blobs),
-                                               offsets[right_number], key_columns, k, threshold, workers)
+        (number, left_blobs), (right_number, right_blobs) = pair
+        return number, (None, partitioned.match_arrow(_from_blobs(left_blobs), token, right_number,
+                                                      _from_blobs(right_blobs), key_columns, k, threshold, workers))
+
+    # one value per left partition: its rows, and the best candidates of every right partition
+    def merge(one, other):
+        if one[1] is None or other[1] is None:
+            return one[0] or other[0], one[1] if other[1] is None else other[1]
+        return one[0] or other[0], partitioned.best_arrow(k, [one[1], other[1]])
 
     def rows_out(item):
-        number, (left_blobs, candidates) = item
+        left_blobs, candidates = item[1]
+        if left_blobs is None:
+            return
         joined = partitioned.joined_arrow(_from_blobs(left_blobs), candidates, how, names, right_types, fields)
         if joined.num_rows:
             for chunk, blob in enumerate(_to_blobs(joined, chunk_bytes)):
@@ -152,16 +157,14 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, sche
             for blob in batch.column("blob"):
                 yield from need("pyarrow", "spark").ipc.open_stream(blob.as_buffer())
 
-    # one record per pair of partitions, merged per left partition: no shuffle record per row
-    parts = max(1, lefts.getNumPartitions())
-    matched = lefts.cartesian(rights).map(match).reduceByKey(lambda one, other: partitioned.best_arrow(k, [one, other]),
-                                                             numPartitions=parts)
-    joined = lefts.map(lambda part: (part[0], part[2])).leftOuterJoin(matched, numPartitions=parts).flatMap(rows_out)
+    # one record per pair of partitions, merged per left partition with its rows: no shuffle record per row
+    records = lefts.map(lambda part: (part[0], (part[1], None))).union(lefts.cartesian(rights).map(match))
+    joined = records.reduceByKey(merge, numPartitions=max(1, lefts.getNumPartitions())).flatMap(rows_out)
     return left.sparkSession.createDataFrame(joined, _BLOBS).mapInArrow(decode, schema)
 
 
 def _arrow_parts(frame, chunk_bytes):
-    """An RDD of (partition number, rows, Arrow IPC blobs) per non-empty partition of a DataFrame."""
+    """An RDD of (partition number, Arrow IPC blobs) per non-empty partition of a DataFrame."""
     pa = need("pyarrow", "spark")
 
     def encode(batches):
@@ -178,7 +181,7 @@ def _arrow_parts(frame, chunk_bytes):
     def gather(number, rows):
         blobs = [row.blob for row in sorted(rows, key=lambda row: row.chunk)]
         if blobs:
-            yield number, sum(_rows_in(blob) for blob in blobs), blobs
+            yield number, blobs
 
     return frame.mapInArrow(encode, _BLOBS).rdd.mapPartitionsWithIndex(gather)
 
@@ -200,7 +203,3 @@ def _from_blobs(blobs):
     """The pyarrow Table that _to_blobs split."""
     pa = need("pyarrow", "spark")
     return pa.concat_tables([pa.ipc.open_stream(pa.py_buffer(blob)).read_all() for blob in blobs])
-
-
-def _rows_in(blob):
-    return _from_blobs([blob]).num_rows
