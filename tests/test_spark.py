@@ -53,7 +53,7 @@ def canonical(frame):
 
 
 def frames(spark, right_parts, left=LEFT, right=RIGHT):
-    left = spark.createDataFrame(left).repartition(2)
+    left = spark.createDataFrame(left).repartition(3)  # more partitions than cores: some tasks take several
     right = spark.createDataFrame(right)
     right = right.coalesce(1) if right_parts == 1 else right.repartition(right_parts)
     # the answer is that of the collected tables, whose row order the partitioning sets

@@ -129,7 +129,11 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, sche
     token = partitioned.new_token()
 
     # Both sides are made once and kept as Arrow bytes: the cartesian product would make each again for every pair.
-    lefts = _arrow_parts(left, chunk_bytes).cache()
+    lefts = _arrow_parts(left, chunk_bytes)
+    parts = max(1, lefts.getNumPartitions())
+    # a task's start costs more than matching a small partition: a few tasks each take several left partitions
+    cores = left.sparkSession.sparkContext.defaultParallelism
+    lefts = (lefts.coalesce(cores) if parts > cores else lefts).cache()
     rights = _arrow_parts(right, chunk_bytes).cache()
 
     def match(pair):
@@ -157,9 +161,10 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, sche
             for blob in batch.column("blob"):
                 yield from need("pyarrow", "spark").ipc.open_stream(blob.as_buffer())
 
-    # one record per pair of partitions, merged per left partition with its rows: no shuffle record per row
+    # one record per pair of partitions, merged per left partition with its rows (left partition n comes out as
+    # partition n): no shuffle record per row
     records = lefts.map(lambda part: (part[0], (part[1], None))).union(lefts.cartesian(rights).map(match))
-    joined = records.reduceByKey(merge, numPartitions=max(1, lefts.getNumPartitions())).flatMap(rows_out)
+    joined = records.reduceByKey(merge, numPartitions=parts).flatMap(rows_out)
     return left.sparkSession.createDataFrame(joined, _BLOBS).mapInArrow(decode, schema)
 
 
