@@ -44,13 +44,16 @@ def spark():
         os.environ["PYSPARK_PYTHON"] = before
 
 
+def rows_of(frame):
+    return [tuple(None if pd.isna(value) else value for value in row) for row in frame.itertuples(index=False)]
+
+
 def canonical(frame):
-    rows = [tuple(None if pd.isna(value) else value for value in row) for row in frame.itertuples(index=False)]
-    return sorted(rows, key=repr)
+    return sorted(rows_of(frame), key=repr)
 
 
 def frames(spark, right_parts, left=LEFT, right=RIGHT):
-    left = spark.createDataFrame(left).repartition(2)
+    left = spark.createDataFrame(left).repartition(3)  # more partitions than cores: some tasks take several
     right = spark.createDataFrame(right)
     right = right.coalesce(1) if right_parts == 1 else right.repartition(right_parts)
     # the answer is that of the collected tables, whose row order the partitioning sets
@@ -68,6 +71,9 @@ def test_same_rows_as_in_process(spark, how, k, right_parts, broadcast):
     want = pj.fuzzy_join(left_rows, right_rows, "name", k=k, threshold=0.5, how=how)
     assert got.columns == list(want.columns)
     assert canonical(got.toPandas()) == canonical(want)
+    if right_parts > 1 and not broadcast:
+        # left partition by partition, each row's matches in rank order: the order of the collected tables
+        assert rows_of(got.toPandas()) == rows_of(want)
 
 
 def test_ties_go_to_the_global_position_whatever_the_partitions(spark):
@@ -96,8 +102,11 @@ def test_other_key_name_options_and_errors(spark):
 
 
 @pytest.mark.parametrize("right_parts, broadcast", [(1, None), (3, False)])
-def test_weighted_fields_match_brute_force(spark, right_parts, broadcast):
+def test_weighted_fields_match_brute_force(spark, right_parts, broadcast, monkeypatch):
     from test_record_tables import FIELDS, RIGHT_ON, make_tables, model_join, random_records
+
+    # partitions travel split into blobs of this many bytes at most: here a row or so each
+    monkeypatch.setattr(pj.spark, "CHUNK_BYTES", 1000)
 
     chooser = random.Random(right_parts)
     left_table, right_table = make_tables("pandas", random_records(chooser, 30), random_records(chooser, 25))

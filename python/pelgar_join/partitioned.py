@@ -5,7 +5,8 @@ import heapq
 import uuid
 
 from . import _index_cache
-from .frames import ArrowFrame, PandasFrame, arrow_column
+from ._extras import need
+from .frames import ArrowFrame, PandasFrame, arrow_column, plan_table
 from .tables import assemble, join_frames, pairs, result_names
 
 
@@ -97,3 +98,66 @@ def merge_parts(left_part, partials, k, how, suffixes, template, key_columns):
     right_rows = [where.get(position, -1) for position in right_positions]
     field_scores = list(zip(key_columns.score_names, fields))
     return conform(assemble(left_part, rows, left_rows, right_rows, scores, suffixes, field_scores), template)
+
+
+def match_arrow(left_part, token, part_number, right_part, key_columns, k, threshold, workers):
+    """Top-k candidates of one left partition in one right partition (pyarrow Tables), as a Table:
+    left row, right partition number and position in it, score, the field scores, then the right
+    columns of each."""
+    from ._join import join_plan
+
+    pa = need("pyarrow", "join")
+    index = cached_index(token, part_number, key_columns, ArrowFrame(right_part).texts)
+    queries = key_columns.queries(ArrowFrame(left_part).texts)
+    plan = plan_table(join_plan(index, queries, k, "inner", threshold, workers, None))
+    positions = plan.column("position")
+    fields = [arrow_column(values) for _, values in
+              key_columns.field_scores(index, queries, plan.column("query"), positions)]
+    parts = pa.repeat(pa.scalar(part_number, pa.int64()), plan.num_rows)
+    meta = [plan.column("query"), parts, positions, plan.column("score"), *fields]
+    right_rows = right_part.take(positions)
+    return pa.Table.from_arrays(meta + right_rows.columns, names=_candidate_names(len(fields), right_rows.num_columns))
+
+
+def _candidate_names(fields, width):
+    # right's own names may clash with these, so its columns go by number
+    return ["row", "part", "position", "score", *[f"field{at}" for at in range(fields)], *[f"right{at}" for at in range(width)]]
+
+
+def best_arrow(k, candidates):
+    """The k best candidates of each left row from several Tables of match_arrow, ordered by left row,
+    then higher score, equal scores by lower (partition, position): by lower global position, exactly
+    as one index over all of right ranks."""
+    np = need("numpy", "join")
+    pa = need("pyarrow", "join")
+    table = pa.concat_tables(candidates).sort_by([("row", "ascending"), ("score", "descending"),
+                                                  ("part", "ascending"), ("position", "ascending")])
+    rows = table.column("row").to_numpy()
+    if not len(rows):
+        return table
+    starts = np.flatnonzero(np.r_[True, rows[1:] != rows[:-1]])
+    rank = np.arange(len(rows)) - np.repeat(starts, np.diff(np.r_[starts, len(rows)]))
+    return table.filter(pa.array(rank < k))
+
+
+def joined_arrow(left_part, candidates, how, names, right_types, fields):
+    """One left partition joined to its best candidates (None: none), as a pyarrow Table with
+    columns `names`: left row order, each row's matches in rank order; with how="left" a row without
+    a match once, with nulls on the right. `right_types` types the nulls when no candidate exists."""
+    np = need("numpy", "join")
+    pa = need("pyarrow", "join")
+    found = np.zeros(0, dtype=np.int64) if candidates is None else candidates.column("row").to_numpy()
+    left_rows, taken = found, np.arange(len(found))
+    if how == "left":
+        missing = np.setdiff1d(np.arange(left_part.num_rows), found)
+        order = np.argsort(np.r_[found, missing], kind="stable")
+        left_rows = np.r_[found, missing][order]
+        taken = np.r_[taken, np.full(len(missing), -1)][order]
+    if candidates is None:
+        right_columns = [pa.nulls(len(taken), kind) for kind in right_types]
+        score_columns = [pa.nulls(len(taken), pa.float64()) for _ in range(1 + fields)]
+    else:
+        picked = candidates.take(pa.array(taken, mask=taken < 0))
+        right_columns, score_columns = picked.columns[4 + fields:], picked.columns[3:4 + fields]
+    left_columns = left_part.take(pa.array(left_rows, type=pa.int64())).columns
+    return pa.Table.from_arrays([*left_columns, *right_columns, *score_columns], names=names)

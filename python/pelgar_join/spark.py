@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING, Mapping, Optional, Sequence, Union
 from . import partitioned
 from ._extras import need
 from .frames import ArrowFrame
-from .tables import Keys, Scorers, Weights, check_options, keys, result_names
+from .tables import Keys, Scorers, Weights, check_options, result_names
 
 if TYPE_CHECKING:
     import pyspark.sql
@@ -112,55 +112,99 @@ def _collect_arrow(frame):
     return pa.Table.from_batches(frame._collect_as_arrow(), schema=to_arrow_schema(frame.schema))
 
 
-def _join_partitioned(left, right, key_columns, k, threshold, workers, how, schema):
-    left_at = {name: at for at, name in enumerate(left.columns)}
-    right_at = {name: at for at, name in enumerate(right.columns)}
-    width = len(right.columns)
-    missing_scores = (None,) * len(key_columns.score_names)
+# A Java byte array holds at most 2 GB: a partition's rows travel as Arrow IPC blobs of at most this many bytes.
+CHUNK_BYTES = 512 << 20
 
+_BLOBS = "chunk int, blob binary"
+
+
+def _join_partitioned(left, right, key_columns, k, threshold, workers, how, schema):
+    from pyspark.sql.pandas.types import to_arrow_schema
+
+    chunk_bytes = CHUNK_BYTES  # read here, so that the executors get the driver's value
+    fields = len(key_columns.score_names)
+    names = schema.fieldNames()
+    right_types = to_arrow_schema(right.schema).types
     # each executor process indexes a right partition once, for every left partition it meets
     token = partitioned.new_token()
 
-    def right_part(number, rows):
-        rows = list(rows)
-        return [(number, [tuple(row) for row, _ in rows], [position for _, position in rows])]
-
-    def left_part(number, rows):
-        return [(number, [tuple(row) for row in rows])]
+    # Both sides are made once and kept as Arrow bytes: the cartesian product would make each again for every pair.
+    lefts = _arrow_parts(left, chunk_bytes)
+    parts = max(1, lefts.getNumPartitions())
+    # a task's start costs more than matching a small partition: a few tasks each take several left partitions
+    cores = left.sparkSession.sparkContext.defaultParallelism
+    lefts = (lefts.coalesce(cores) if parts > cores else lefts).cache()
+    rights = _arrow_parts(right, chunk_bytes).cache()
 
     def match(pair):
-        (number, left_rows), (right_number, right_rows, positions) = pair
-        index = partitioned.cached_index(
-            token, right_number, key_columns, lambda name: keys_of([row[right_at[name]] for row in right_rows]))
-        queries = key_columns.queries(lambda name: keys_of([row[left_at[name]] for row in left_rows]))
-        found = partitioned.with_field_scores(key_columns, index, queries,
-                                              index.top_k(queries, k, threshold=threshold, workers=workers))
-        lists = [[(positions[at], score, right_rows[at], fields) for at, score, fields in matches]
-                 for matches in found]
-        return number, (left_rows, lists)
+        (number, left_blobs), (right_number, right_blobs) = pair
+        return number, (None, partitioned.match_arrow(_from_blobs(left_blobs), token, right_number,
+                                                      _from_blobs(right_blobs), key_columns, k, threshold, workers))
 
-    def merge(a, b):
-        return a[0], [partitioned.best(k, one + other) for one, other in zip(a[1], b[1])]
+    # one value per left partition: its rows, and the best candidates of every right partition
+    def merge(one, other):
+        if one[1] is None or other[1] is None:
+            return one[0] or other[0], one[1] if other[1] is None else other[1]
+        return one[0] or other[0], partitioned.best_arrow(k, [one[1], other[1]])
 
     def rows_out(item):
-        left_rows, lists = item[1]
-        for row, matches in zip(left_rows, lists):
-            if not matches and how == "left":
-                yield row + (None,) * width + (None,) + missing_scores
-            for _, score, right_row, fields in partitioned.best(k, matches):
-                yield row + right_row + (score,) + fields
+        left_blobs, candidates = item[1]
+        if left_blobs is None:
+            return
+        joined = partitioned.joined_arrow(_from_blobs(left_blobs), candidates, how, names, right_types, fields)
+        if joined.num_rows:
+            for chunk, blob in enumerate(_to_blobs(joined, chunk_bytes)):
+                yield chunk, blob.to_pybytes()
 
-    # Both sides are made once and kept: the cartesian product would make each again for every pair.
-    rights = right.rdd.zipWithIndex().mapPartitionsWithIndex(right_part).cache()
-    lefts = left.rdd.mapPartitionsWithIndex(left_part).cache()
-    # one record per pair of partitions, merged per left partition: no shuffle record per row
-    matched = lefts.cartesian(rights).map(match)
-    joined = matched.reduceByKey(merge, numPartitions=max(1, lefts.getNumPartitions())).flatMap(rows_out)
-    return left.sparkSession.createDataFrame(joined, schema)
+    def decode(batches):
+        for batch in batches:
+            for blob in batch.column("blob"):
+                yield from need("pyarrow", "spark").ipc.open_stream(blob.as_buffer())
+
+    # one record per pair of partitions, merged per left partition with its rows (left partition n comes out as
+    # partition n): no shuffle record per row
+    records = lefts.map(lambda part: (part[0], (part[1], None))).union(lefts.cartesian(rights).map(match))
+    joined = records.reduceByKey(merge, numPartitions=parts).flatMap(rows_out)
+    return left.sparkSession.createDataFrame(joined, _BLOBS).mapInArrow(decode, schema)
 
 
-def keys_of(values):
-    """Key texts of Spark rows, missing ones (None, NaN) as None."""
-    import pandas as pd
+def _arrow_parts(frame, chunk_bytes):
+    """An RDD of (partition number, Arrow IPC blobs) per non-empty partition of a DataFrame."""
+    pa = need("pyarrow", "spark")
 
-    return keys(pd.Series(values, dtype=object))
+    def encode(batches):
+        batches = list(batches)
+        if sum(batch.num_rows for batch in batches):
+            for chunk, blob in enumerate(_to_blobs(pa.Table.from_batches(batches), chunk_bytes)):
+                offsets = pa.array([0, blob.size], type=pa.int32())
+                yield pa.RecordBatch.from_arrays(
+                    [pa.array([chunk], pa.int32()),
+                     pa.Array.from_buffers(pa.binary(), 1, [None, offsets.buffers()[1], blob])],
+                    names=["chunk", "blob"])
+
+    # the RDD's own partition numbers: a task's id is another where the partition is computed inside a cartesian product
+    def gather(number, rows):
+        blobs = [row.blob for row in sorted(rows, key=lambda row: row.chunk)]
+        if blobs:
+            yield number, blobs
+
+    return frame.mapInArrow(encode, _BLOBS).rdd.mapPartitionsWithIndex(gather)
+
+
+def _to_blobs(table, limit):
+    """A pyarrow Table as Arrow IPC streams of at most `limit` bytes each (but one row each at least)."""
+    pa = need("pyarrow", "spark")
+    sink = pa.BufferOutputStream()
+    with pa.ipc.new_stream(sink, table.schema) as writer:
+        writer.write_table(table)
+    blob = sink.getvalue()
+    if blob.size <= limit or table.num_rows <= 1:
+        return [blob]
+    half = table.num_rows // 2
+    return _to_blobs(table.slice(0, half), limit) + _to_blobs(table.slice(half), limit)
+
+
+def _from_blobs(blobs):
+    """The pyarrow Table that _to_blobs split."""
+    pa = need("pyarrow", "spark")
+    return pa.concat_tables([pa.ipc.open_stream(pa.py_buffer(blob)).read_all() for blob in blobs])
