@@ -13,6 +13,8 @@ every field scored by "combined". Two workers.
 R1: top_k k=1 at threshold 0.85 over the records against the single-field top_k of the
     queries' names over the names, at the same threshold; ratio records / name.
 R2: self_join at 0.9 of the records against the single-field self_join of the names.
+R3: clusters at 0.9 of 100,000 records and --placeholders more that hold "N/A" as their
+    name, then "N/A", "unknown" and "-" in every field but the city.
 Both give, per field, the distinct keys scored against a query (for R1, per query) and
 their share of all pairs of query and row, and the rows whose record score was worked out.
 Wall seconds and processor seconds of the process (divide by the workers for a quiet host).
@@ -91,16 +93,35 @@ def r2(people, columns, report):
     print("R2", json.dumps(report["R2"][-1]), flush=True)
 
 
+def r3(placeholders, report):
+    """clusters of 100,000 register records and `placeholders` more whose name is "N/A"
+    (their other fields from the register), then whose every field but the city is a placeholder."""
+    import resource
+
+    import pelgar_join as pj
+
+    people = register.people(100_000 + placeholders, seed=3)
+    for kind, blank in [("name", {"name": "N/A"}), ("every field", {"name": "N/A", "address": "unknown", "dob": "-"})]:
+        rows = people[:100_000] + [{**person, **blank} for person in people[100_000:]]
+        columns = columns_of(rows)
+        seconds, cpu, labels = timed_cpu(lambda: pj.clusters(columns, 0.9, weights=WEIGHTS, workers=WORKERS))
+        report["R3"].append({"rows": len(rows), "placeholders": placeholders, "placeholder_in": kind, "seconds": seconds,
+                             "cpu_s": cpu, "clusters": len(set(labels)),
+                             "peak_rss_mb": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024})
+        print("R3", json.dumps(report["R3"][-1]), flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--sizes", default="100000,300000,1000000")
     parser.add_argument("--self-join-sizes", default=None, help="default: --sizes; 0 for none")
     parser.add_argument("--queries", type=int, default=5000)
+    parser.add_argument("--placeholders", type=int, default=200_000, help="R3; 0 for none")
     parser.add_argument("--output", default=os.path.join(HERE, "results-records.json"))
     args = parser.parse_args()
     import pelgar
 
-    report = {"machine": machine_facts(pelgar), "workers": WORKERS, "weights": WEIGHTS, "R1": [], "R2": []}
+    report = {"machine": machine_facts(pelgar), "workers": WORKERS, "weights": WEIGHTS, "R1": [], "R2": [], "R3": []}
     sizes = [int(s) for s in args.sizes.split(",") if int(s) > 0]
     join_sizes = [int(s) for s in (args.self_join_sizes or args.sizes).split(",") if int(s) > 0]
     for n in sorted(set(sizes) | set(join_sizes)):
@@ -112,6 +133,8 @@ def main():
             r1(people, columns, queries, report)
         if n in join_sizes:
             r2(people, columns, report)
+    if args.placeholders:
+        r3(args.placeholders, report)
     report["machine"]["load_average_end"] = list(os.getloadavg())
     with open(args.output, "w", encoding="utf-8") as f:
         json.dump(report, f, indent=1)

@@ -129,6 +129,10 @@ def repeated_record_sets(draw):
 @settings(max_examples=80, deadline=None)
 @given(repeated_record_sets(), st.data())
 def test_self_join_of_repeated_keys_in_every_presence_pattern_equals_the_model(record_set, data):
+    check_self_join_and_clusters(record_set, data)
+
+
+def check_self_join_and_clusters(record_set, data):
     columns, weights, scorers = record_set
     every = self_join_brute(columns, weights, float("-inf"), scorers)
     threshold = data.draw(st.sampled_from(interesting_thresholds([s for _, _, s in every])))
@@ -157,13 +161,7 @@ def placeholder_record_sets(draw):
 @settings(max_examples=12, deadline=None)
 @given(placeholder_record_sets(), st.data())
 def test_self_join_and_clusters_of_placeholder_rows_equal_the_model(record_set, data):
-    columns, weights, scorers = record_set
-    every = self_join_brute(columns, weights, float("-inf"), scorers)
-    threshold = data.draw(st.sampled_from(interesting_thresholds([s for _, _, s in every])))
-    expected = [p for p in every if p[2] >= threshold]
-    got = pj.self_join(columns, threshold, weights=weights, scorers=scorers, workers=2)
-    assert [(i, j, s.hex()) for i, j, s in got] == [(i, j, s.hex()) for i, j, s in expected]
-    assert pj.clusters(columns, threshold, weights=weights, scorers=scorers, workers=2) == clusters_of_pairs(300, expected)
+    check_self_join_and_clusters(record_set, data)
 
 
 def test_groups_of_alike_rows_at_a_threshold_equal_to_their_score():
