@@ -157,9 +157,10 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, sche
                 yield chunk, blob.to_pybytes()
 
     def decode(batches):
+        pa = need("pyarrow", "spark")
         for batch in batches:
             for blob in batch.column("blob"):
-                yield from need("pyarrow", "spark").ipc.open_stream(blob.as_buffer())
+                yield from pa.ipc.open_stream(blob.as_buffer())
 
     # one record per pair of partitions, merged per left partition with its rows (left partition n comes out as
     # partition n): no shuffle record per row

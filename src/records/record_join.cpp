@@ -184,10 +184,7 @@ private:
     }
 
     // Whether the join of a driver before this one brings the pair.
-    bool claimed(std::size_t field, double score) const {
-        return join_.rank_[field] < join_.rank_[driver_] && join_.cutoffs_.drives(field) &&
-               score >= join_.cutoffs_.cutoff(field);
-    }
+    bool claimed(std::size_t field, double score) const { return join_.brings_before(field, driver_, score); }
 
     const RecordSelfJoin& join_;
     const RecordIndex& index_;
@@ -323,7 +320,7 @@ bool RecordSelfJoin::claimed_before(std::size_t driver, std::uint32_t i, std::ui
     for (const std::size_t f : index_.heaviest_first()) {
         if (rank_[f] >= rank_[driver]) break;
         if (has_field(shared, f) && cutoffs_.drives(f) &&
-            key_score(index_, f, index_.key(f, i), index_.key(f, j)) >= cutoffs_.cutoff(f))
+            brings_before(f, driver, key_score(index_, f, index_.key(f, i), index_.key(f, j))))
             return true;
     }
     return false;

@@ -67,6 +67,10 @@ private:
     void alike_pairs(RecordPairSink& sink) const;
     // Whether a driver before `driver` brings rows i and j of this index (its cutoff reached).
     bool claimed_before(std::size_t driver, std::uint32_t i, std::uint32_t j) const;
+    // Whether `field`, scoring `score`, is a driver before `driver` whose join brings the pair.
+    bool brings_before(std::size_t field, std::size_t driver, double score) const {
+        return rank_[field] < rank_[driver] && cutoffs_.drives(field) && score >= cutoffs_.cutoff(field);
+    }
 
     const RecordIndex& index_;
     double threshold_;
