@@ -13,6 +13,7 @@ dd = pytest.importorskip("dask.dataframe")
 distributed = pytest.importorskip("distributed")
 
 import pelgar_join as pj  # noqa: E402
+from pelgar_join import partitioned  # noqa: E402
 from join_model import tie_heavy_texts  # noqa: E402
 
 pytestmark = pytest.mark.engines
@@ -119,3 +120,15 @@ for broadcast in (None, False):
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr
     assert done.stdout.split() == ["True", "True"]
+
+
+@pytest.mark.parametrize("k", [1, 3])
+def test_cutoffs_at_actual_scores_change_nothing(client, monkeypatch, k):
+    # rows whose k-th match ties a cutoff are settled there, the others searched again below it
+    want = pj.fuzzy_join(LEFT, RIGHT, "name", k=k, how="left")
+    scores = sorted(set(want["score"].dropna()), reverse=True)
+    monkeypatch.setattr(partitioned, "CASCADE", tuple(scores[::max(1, len(scores) // 5)]))
+    got = pj.dask.fuzzy_join(dd.from_pandas(LEFT, npartitions=3), dd.from_pandas(RIGHT, npartitions=4), "name", k=k,
+                             how="left", broadcast=False).compute()
+    same(got, want)
+    assert list(got["id_right"].fillna(-1)) == list(want["id_right"].fillna(-1))  # rank order too

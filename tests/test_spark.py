@@ -12,6 +12,7 @@ pd = pytest.importorskip("pandas")
 pytest.importorskip("pyspark")
 
 import pelgar_join as pj  # noqa: E402
+from pelgar_join import partitioned  # noqa: E402
 from join_model import tie_heavy_texts  # noqa: E402
 
 pytestmark = [
@@ -166,3 +167,14 @@ def test_partitioned_right_with_empty_partitions(spark, how):
         got = pj.spark.fuzzy_join(left, right.repartition(6), "name", k=2, how=how, broadcast=False)
         want = pj.fuzzy_join(left_rows, right_rows, "name", k=2, how=how)
         assert canonical(got.toPandas()) == canonical(want)
+
+
+@pytest.mark.parametrize("k", [1, 3])
+def test_cutoffs_at_actual_scores_change_nothing(spark, monkeypatch, k):
+    # rows whose k-th match ties a cutoff are settled there, the others searched again below it
+    left, right, left_rows, right_rows = frames(spark, 3)
+    want = pj.fuzzy_join(left_rows, right_rows, "name", k=k, how="left")
+    scores = sorted(set(want["score"].dropna()), reverse=True)
+    monkeypatch.setattr(partitioned, "CASCADE", tuple(scores[::max(1, len(scores) // 5)]))
+    got = pj.spark.fuzzy_join(left, right, "name", k=k, how="left", broadcast=False).toPandas()
+    assert rows_of(got) == rows_of(want)

@@ -85,12 +85,15 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, suff
     token = partitioned.new_token()
     outputs = []
     for left_part in left.to_delayed():
-        partials = [
-            delayed(partitioned.match_part)(left_part, token, part, offset, key_columns, k, threshold, workers)
-            for part, offset in zip(right_parts, offsets)
-        ]
-        outputs.append(delayed(partitioned.merge_parts)(left_part, partials, k, how, suffixes, template,
-                                                        key_columns))
+        settled = rows = None
+        for cutoff in partitioned.cutoffs(threshold):
+            partials = [
+                delayed(partitioned.match_part)(left_part, token, part, offset, key_columns, k, cutoff, workers, rows)
+                for part, offset in zip(right_parts, offsets)
+            ]
+            settled = delayed(partitioned.settle)(k, settled, rows, partials)
+            rows = delayed(partitioned.pending)(k, settled)
+        outputs.append(delayed(partitioned.merge_parts)(left_part, settled, how, suffixes, template, key_columns))
     # the right rows arrive as they are: no text conversion of object columns such as widened bools
     with dask.config.set({"dataframe.convert-string": False}):
         return dd.from_delayed(outputs, meta=template, verify_meta=False)

@@ -36,6 +36,18 @@ def best(k, found):
     return heapq.nsmallest(k, found, key=lambda entry: (-entry[1], entry[0]))
 
 
+# A search in one right partition prunes by that partition's k-th best only, which stays low for
+# a row whose matches lie in other partitions. So every row is first searched at these cutoffs,
+# highest first: a row with k matches at one, over all partitions together, has its answer there
+# (whatever it did not meet scores lower), and only the rest go on to the next.
+CASCADE = (0.85, 0.7)
+
+
+def cutoffs(threshold):
+    """The cutoffs a partitioned join searches at, the caller's threshold last."""
+    return [cutoff for cutoff in CASCADE if cutoff > threshold] + [threshold]
+
+
 def new_token():
     """A name for the right partitions of one join, under which workers cache their indexes."""
     return uuid.uuid4().hex
@@ -74,25 +86,46 @@ def join_arrow(batch, index, right, key_columns, k, threshold, workers, how, suf
     return joined.to_batches()
 
 
-def match_part(left_part, token, right_part, offset, key_columns, k, threshold, workers):
-    """Top-k lists of one left partition in one right partition: (lists by global position, rows used)."""
+def match_part(left_part, token, right_part, offset, key_columns, k, threshold, workers, rows=None):
+    """Top-k lists of one left partition's `rows` (all when None) in one right partition: (a list
+    per row, by global position; the right rows they use)."""
     index = cached_index(token, offset, key_columns, PandasFrame(right_part).texts)
-    queries = key_columns.queries(PandasFrame(left_part).texts)
+    part = left_part if rows is None else left_part.iloc[rows]
+    queries = key_columns.queries(PandasFrame(part).texts)
     matches = with_field_scores(key_columns, index, queries,
                                 index.top_k(queries, k, threshold=threshold, workers=workers))
     used = sorted({position for found in matches for position, _, _ in found})
-    rows = right_part.iloc[used]
-    rows.index = [offset + position for position in used]
-    return [[(offset + position, score, fields) for position, score, fields in found] for found in matches], rows
+    right_rows = right_part.iloc[used]
+    right_rows.index = [offset + position for position in used]
+    return [[(offset + position, score, fields) for position, score, fields in found] for found in matches], right_rows
 
 
-def merge_parts(left_part, partials, k, how, suffixes, template, key_columns):
-    """Join one left partition from its top-k lists in every right partition."""
+def pending(k, settled):
+    """The rows of one left partition whose lists hold fewer than k matches so far."""
+    return [row for row, found in enumerate(settled[0]) if len(found) < k]
+
+
+def settle(k, settled, rows, partials):
+    """A left partition's lists and used right rows after one cutoff: the rows searched at it (all when
+    `rows` is None) take the k best of their lists in every right partition. A row searched again
+    found again all it had (each partition held fewer than k of them), so its new lists replace the old."""
     import pandas as pd
 
     lists = [found for found, _ in partials]
-    rows = pd.concat([used for _, used in partials])
-    matches = [best(k, [entry for part in lists for entry in part[row]]) for row in range(len(left_part))]
+    searched = range(len(lists[0])) if rows is None else rows
+    merged = [best(k, [entry for part in lists for entry in part[at]]) for at in range(len(searched))]
+    if settled is None:
+        return merged, pd.concat([used for _, used in partials])
+    found, used = settled
+    found = list(found)
+    for row, entries in zip(searched, merged):
+        found[row] = entries
+    return found, pd.concat([used, *(part_rows for _, part_rows in partials)])
+
+
+def merge_parts(left_part, settled, how, suffixes, template, key_columns):
+    """Join one left partition from its settled top-k lists and the right rows they use."""
+    matches, rows = settled
     left_rows, right_positions, scores, fields = pairs(matches, how, len(key_columns.score_names))
     where = {position: row for row, position in enumerate(rows.index)}
     right_rows = [where.get(position, -1) for position in right_positions]
@@ -100,23 +133,33 @@ def merge_parts(left_part, partials, k, how, suffixes, template, key_columns):
     return conform(assemble(left_part, rows, left_rows, right_rows, scores, suffixes, field_scores), template)
 
 
-def match_arrow(left_part, token, part_number, right_part, key_columns, k, threshold, workers):
-    """Top-k candidates of one left partition in one right partition (pyarrow Tables), as a Table:
-    left row, right partition number and position in it, score, the field scores, then the right
-    columns of each."""
+def match_arrow(left_part, token, part_number, right_part, key_columns, k, threshold, workers, rows=None):
+    """Top-k candidates of one left partition's `rows` (all when None) in one right partition (pyarrow
+    Tables), as a Table: left row, right partition number and position in it, score, the field scores,
+    then the right columns of each."""
     from ._join import join_plan
 
     pa = need("pyarrow", "join")
     index = cached_index(token, part_number, key_columns, ArrowFrame(right_part).texts)
-    queries = key_columns.queries(ArrowFrame(left_part).texts)
+    searched = left_part if rows is None else left_part.take(rows)
+    queries = key_columns.queries(ArrowFrame(searched).texts)
     plan = plan_table(join_plan(index, queries, k, "inner", threshold, workers, None))
     positions = plan.column("position")
     fields = [arrow_column(values) for _, values in
               key_columns.field_scores(index, queries, plan.column("query"), positions)]
     parts = pa.repeat(pa.scalar(part_number, pa.int64()), plan.num_rows)
-    meta = [plan.column("query"), parts, positions, plan.column("score"), *fields]
+    left_rows = plan.column("query") if rows is None else pa.array(rows, pa.int64()).take(plan.column("query"))
+    meta = [left_rows, parts, positions, plan.column("score"), *fields]
     right_rows = right_part.take(positions)
     return pa.Table.from_arrays(meta + right_rows.columns, names=_candidate_names(len(fields), right_rows.num_columns))
+
+
+def pending_arrow(k, rows, candidates):
+    """The left rows (of `rows`) with fewer than k candidates (a Table of match_arrow, or None)."""
+    np = need("numpy", "join")
+    if candidates is None:
+        return np.arange(rows)
+    return np.flatnonzero(np.bincount(candidates.column("row").to_numpy(), minlength=rows) < k)
 
 
 def _candidate_names(fields, width):
@@ -125,9 +168,9 @@ def _candidate_names(fields, width):
 
 
 def best_arrow(k, candidates):
-    """The k best candidates of each left row from several Tables of match_arrow, ordered by left row,
-    then higher score, equal scores by lower (partition, position): by lower global position, exactly
-    as one index over all of right ranks."""
+    """The k best candidates of each left row from several Tables of match_arrow, each once, ordered by
+    left row, then higher score, equal scores by lower (partition, position): by lower global position,
+    exactly as one index over all of right ranks."""
     np = need("numpy", "join")
     pa = need("pyarrow", "join")
     table = pa.concat_tables(candidates).sort_by([("row", "ascending"), ("score", "descending"),
@@ -135,6 +178,11 @@ def best_arrow(k, candidates):
     rows = table.column("row").to_numpy()
     if not len(rows):
         return table
+    # a row searched again at a lower cutoff meets again what it met: the copies lie side by side
+    parts, positions = table.column("part").to_numpy(), table.column("position").to_numpy()
+    again = np.r_[False, (rows[1:] == rows[:-1]) & (parts[1:] == parts[:-1]) & (positions[1:] == positions[:-1])]
+    if again.any():
+        table, rows = table.filter(pa.array(~again)), rows[~again]
     starts = np.flatnonzero(np.r_[True, rows[1:] != rows[:-1]])
     rank = np.arange(len(rows)) - np.repeat(starts, np.diff(np.r_[starts, len(rows)]))
     return table.filter(pa.array(rank < k))

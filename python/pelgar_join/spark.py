@@ -136,10 +136,24 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, sche
     lefts = (lefts.coalesce(cores) if parts > cores else lefts).cache()
     rights = _arrow_parts(right, chunk_bytes).cache()
 
-    def match(pair):
-        (number, left_blobs), (right_number, right_blobs) = pair
-        return number, (None, partitioned.match_arrow(_from_blobs(left_blobs), token, right_number,
-                                                      _from_blobs(right_blobs), key_columns, k, threshold, workers))
+    def match_all(cutoff):
+        def match(pair):
+            (number, left_blobs), (right_number, right_blobs) = pair
+            return number, (None, partitioned.match_arrow(_from_blobs(left_blobs), token, right_number,
+                                                          _from_blobs(right_blobs), key_columns, k, cutoff, workers))
+        return match
+
+    # the rows of a left partition with fewer than k candidates so far, searched again at a lower cutoff
+    def match_pending(cutoff):
+        def match(pair):
+            (number, (left_blobs, candidates)), (right_number, right_blobs) = pair
+            left_table = _from_blobs(left_blobs)
+            rows = partitioned.pending_arrow(k, left_table.num_rows, candidates)
+            if not len(rows):
+                return number, (None, None)
+            return number, (None, partitioned.match_arrow(left_table, token, right_number, _from_blobs(right_blobs),
+                                                          key_columns, k, cutoff, workers, rows))
+        return match
 
     # one value per left partition: its rows, and the best candidates of every right partition
     def merge(one, other):
@@ -164,8 +178,18 @@ def _join_partitioned(left, right, key_columns, k, threshold, workers, how, sche
 
     # one record per pair of partitions, merged per left partition with its rows (left partition n comes out as
     # partition n): no shuffle record per row
-    records = lefts.map(lambda part: (part[0], (part[1], None))).union(lefts.cartesian(rights).map(match))
-    joined = records.reduceByKey(merge, numPartitions=parts).flatMap(rows_out)
+    settled = lefts.map(lambda part: (part[0], (part[1], None)))
+    levels = partitioned.cutoffs(threshold)
+    for level, cutoff in enumerate(levels):
+        found = (lefts.cartesian(rights).map(match_all(cutoff)) if level == 0
+                 else settled.cartesian(rights).map(match_pending(cutoff)))
+        if level + 1 < len(levels):
+            # a task costs more than merging a partition's candidates: one task a core, and kept, since the next
+            # cutoff's searches and its merge both read it
+            settled = settled.union(found).reduceByKey(merge, numPartitions=min(parts, cores)).cache()
+        else:
+            settled = settled.union(found).reduceByKey(merge, numPartitions=parts)
+    joined = settled.flatMap(rows_out)
     return left.sparkSession.createDataFrame(joined, _BLOBS).mapInArrow(decode, schema)
 
 
