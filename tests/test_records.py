@@ -178,6 +178,21 @@ def test_groups_of_alike_rows_at_a_threshold_equal_to_their_score():
             assert [(i, j, s.hex()) for i, j, s in got] == [(i, j, s.hex()) for i, j, s in expected]
 
 
+def test_alike_keys_in_every_field_at_thresholds_equal_to_their_scores():
+    # Keys of three rows each, alike or equal in every field, the weight shared or nearly all on one:
+    # at every actual score and on a grid, a pair of keys is passed over before its own score only
+    # when none of their rows could reach the threshold whatever that score.
+    pool = ["Jon Smith", "John Smith", "Jon Smyth", "Ann Lee", "Anne Lee", "1980-01-02", "1980-01-03", "1980-10-02"]
+    columns = {"name": [pool[r % 8] for r in range(24)], "dob": [pool[3 * (r // 8)] for r in range(24)],
+               "city": [pool[(r // 4 + r // 8) % 8] for r in range(24)]}
+    for weights in ({"name": 0.5, "dob": 0.3, "city": 0.2}, {"name": 0.98, "dob": 0.01, "city": 0.01}):
+        every = self_join_brute(columns, weights, float("-inf"))
+        scores = {s for _, _, s in every} | {next_double(s, 1) for _, _, s in every}
+        for at in sorted(scores | {x / 1000 for x in range(800, 1001)}):
+            expected = [(i, j, s.hex()) for i, j, s in every if s >= at]
+            assert [(i, j, s.hex()) for i, j, s in pj.self_join(columns, at, weights=weights)] == expected, at
+
+
 @settings(max_examples=60, deadline=None)
 @given(record_sets(min_rows=1), st.data())
 def test_field_scores_are_each_fields_score_or_null(record_set, data):
