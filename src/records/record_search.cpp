@@ -6,6 +6,7 @@
 
 #include "join/best_rows.hpp"
 #include "join/candidate_search.hpp"
+#include "join/own_key.hpp"
 #include "join/search_scratch.hpp"
 #include "measures/weighted_score.hpp"
 #include "records/key_scores.hpp"
@@ -39,6 +40,7 @@ struct RecordScratch {
     join::SeenKeys rows;
     std::array<KeyScores, kMaxFields> memo;  // by field
     std::u32string text;
+    join::ElementScratch elements;
 
     static RecordScratch& of_this_thread() {
         thread_local RecordScratch scratch;
@@ -101,6 +103,7 @@ public:
         scratch_.rows.prepare(index_.size());
         try {
             plan();
+            seed();
             for (const std::size_t d : index_.heaviest_first())
                 if (factor_[d] != 0.0) {
                     search_driver(index_.field(d), nullptr, d, factor_[d]);
@@ -182,6 +185,23 @@ private:
             if (needed <= factor_[heaviest] * kMostLooser) wanted = std::max(wanted, needed);
         }
         factor_[heaviest] = wanted;
+    }
+
+    // The rows that hold the query's own key of a driver field, scored before any search: a
+    // key of few rows mostly picks out the record sought, and its score raises the cutoff
+    // that every search then runs at.
+    void seed() {
+        constexpr std::size_t kMostRows = 8;
+        for (const std::size_t d : index_.heaviest_first()) {
+            const join::KeyGroups& keys = index_.field(d).keys();
+            // a field whose keys hold many rows each (a date) is not worth the look
+            if (factor_[d] == 0.0 || keys.row_count() > kMostRows / 2 * keys.count()) continue;
+            const std::uint32_t key = join::own_key(keys, index_.field(d).postings(), query_.keys[d], scratch_.elements);
+            if (key == join::KeyGroups::kNoKey || keys.rows(key).size() > kMostRows) continue;
+            const double score = field_score(d, key);
+            if (score < cutoff_for(factor_[d])) continue;
+            for (const std::uint32_t row : keys.rows(key)) driver_found(d, row, score);
+        }
     }
 
     // Whether the searches of the whole index already bring every row of these shared
