@@ -62,6 +62,26 @@ def test_top_k_equals_the_record_model(record_set, data):
         assert hexes(again.top_k(queries, k=k, threshold=threshold)) == expected
 
 
+def test_top_k_where_a_row_a_letter_off_beats_the_row_holding_the_querys_own_key():
+    # Row A holds the query's own name (found first, it raises the cutoff), its address a
+    # letter off; row B holds the query's own address, its name a letter off. Over every pair
+    # of such letters, B must still be found wherever it scores higher.
+    name, address = "Jonathan Smithson", "221 Baker Street"
+
+    def off(text):
+        return [text[:at] + letter + text[at + 1:] for at in range(1, len(text), 3) for letter in "ae" if text[at] != letter]
+
+    query = {"name": [name], "address": [address], "dob": ["1980-01-02"]}
+    for weights in ({"name": 0.5, "address": 0.3, "dob": 0.2}, {"name": 0.6, "address": 0.35, "dob": 0.05}):
+        for other_name in off(name):
+            for other_address in off(address):
+                columns = {"name": [name, other_name], "address": [other_address, address], "dob": ["1980-01-02"] * 2}
+                index = pj.Index(columns, weights=weights)
+                for k, threshold in ((1, 0.85), (2, 0.0)):
+                    expected = hexes(top_k_brute(columns, query, weights, k, threshold))
+                    assert hexes(index.top_k(query, k=k, threshold=threshold)) == expected
+
+
 @st.composite
 def rare_pattern_sets(draw):
     """A heavy field of one value (too few distinct values to search by) beside two searched

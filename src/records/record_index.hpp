@@ -46,6 +46,12 @@ public:
     // The row's key in the field, KeyGroups::kNoKey where the field is missing.
     std::uint32_t key(std::size_t field, std::size_t row) const noexcept { return keys_[row * rules_.size() + field]; }
     FieldMask mask(std::size_t row) const noexcept { return masks_[row]; }
+    // Asks the processor for a row's keys and mask ahead of use: the rows of a key lie all
+    // over the index.
+    void prefetch_row(std::size_t row) const noexcept {
+        __builtin_prefetch(keys_.data() + row * rules_.size());
+        __builtin_prefetch(masks_.data() + row);
+    }
     // The presence patterns of many rows (which fields are present), each once; none empty.
     const std::vector<FieldMask>& common_patterns() const noexcept { return common_; }
     // The rows of each other pattern.
