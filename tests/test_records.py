@@ -200,8 +200,8 @@ def test_groups_of_alike_rows_at_a_threshold_equal_to_their_score():
 
 def test_alike_keys_in_every_field_at_thresholds_equal_to_their_scores():
     # Keys of three rows each, alike or equal in every field, the weight shared or nearly all on one:
-    # at every actual score and on a grid, a pair of keys is passed over before its own score only
-    # when none of their rows could reach the threshold whatever that score.
+    # at every actual score and on a grid, each driver's cutoff and each pair's bound meet the
+    # scores of these keys exactly somewhere.
     pool = ["Jon Smith", "John Smith", "Jon Smyth", "Ann Lee", "Anne Lee", "1980-01-02", "1980-01-03", "1980-10-02"]
     columns = {"name": [pool[r % 8] for r in range(24)], "dob": [pool[3 * (r // 8)] for r in range(24)],
                "city": [pool[(r // 4 + r // 8) % 8] for r in range(24)]}
