@@ -66,7 +66,7 @@ std::vector<matching::Match> CandidateIndex::top_k(std::u32string_view query, st
     SearchScratch& scratch = SearchScratch::of_this_thread();
     const std::uint32_t own = own_key(keys_, postings_, query, scratch.elements);
     best.seed(own, query, scratch.candidate);
-    const std::size_t count = CandidateSearch<TopK>(keys_, postings_, query, scratch, best).run();
+    const std::size_t count = CandidateSearch<TopK>(keys_, postings_, query, scratch, best, true).run();
     if (scored) *scored += count + (own != KeyGroups::kNoKey);
     return std::move(best).sorted();
 }

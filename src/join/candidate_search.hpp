@@ -46,9 +46,11 @@ namespace pelgar::join {
 template <class Policy>
 class CandidateSearch {
 public:
+    // `ranked`: scratch.elements already holds the query's ranked elements in these postings.
     CandidateSearch(const KeyGroups& keys, const TrigramPostings& postings, std::u32string_view query,
-                    SearchScratch& scratch, Policy& policy)
-        : keys_(keys), postings_(postings), query_(query), bound_(query), scratch_(scratch), policy_(policy) {}
+                    SearchScratch& scratch, Policy& policy, bool ranked = false)
+        : keys_(keys), postings_(postings), query_(query), bound_(query), scratch_(scratch), policy_(policy),
+          ranked_(ranked) {}
 
     // Returns how many keys were scored.
     std::size_t run() {
@@ -103,7 +105,7 @@ private:
     // True when every key that shares an element with the query has been met.
     bool scan_postings() {
         if (query_.size() < 3) return true;
-        ranked_elements(postings_, query_, scratch_.elements);
+        if (!ranked_) ranked_elements(postings_, query_, scratch_.elements);
         const std::vector<std::uint32_t>& ranks = scratch_.elements.ranks;
         const std::size_t elements = ranks.size();
         for (const std::uint32_t rank : ranks) {
@@ -205,6 +207,7 @@ private:
     matching::ScoreBound bound_;
     SearchScratch& scratch_;
     Policy& policy_;
+    bool ranked_;
     std::optional<measures::GroupedScorer> scorer_;
     std::size_t scored_ = 0;
     double need_cutoff_ = std::nan("");  // the cutoff scratch_.need was worked out for

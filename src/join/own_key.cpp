@@ -8,9 +8,10 @@ namespace pelgar::join {
 
 std::uint32_t own_key(const KeyGroups& keys, const TrigramPostings& postings, std::u32string_view text,
                       ElementScratch& scratch) {
-    const std::size_t group = keys.length_group_at_least(text.size());
-    if (text.size() < 3 || group == keys.length_count() || keys.length_at(group) != text.size()) return KeyGroups::kNoKey;
+    if (text.size() < 3) return KeyGroups::kNoKey;
     ranked_elements(postings, text, scratch);
+    const std::size_t group = keys.length_group_at_least(text.size());
+    if (group == keys.length_count() || keys.length_at(group) != text.size()) return KeyGroups::kNoKey;
     // an element no key holds comes first: then no key is the text
     if (scratch.ranks.empty() || scratch.ranks[0] == TrigramPostings::kAbsent) return KeyGroups::kNoKey;
     std::uint64_t signature = 0;

@@ -105,7 +105,7 @@ public:
         try {
             plan();
             seed();
-            if (alone_is_worth()) plan_alone();
+            plan_alone_if_worth();
             for (const std::size_t d : index_.heaviest_first())
                 if (factor_[d] != 0.0) {
                     search_driver(index_.field(d), nullptr, d, factor_[d]);
@@ -155,23 +155,36 @@ private:
     // drives none.
     void plan() {
         factor_.fill(0.0);
+        split_common_patterns(kMaxFields);
+        cover_rare_patterns();
+    }
+
+    // Each driver's factor at least its loosest over the common patterns that lack field
+    // `covered` (kMaxFields: over all of them).
+    void split_common_patterns(std::size_t covered) {
         for (const FieldMask mask : index_.common_patterns()) {
             const FieldMask shared = query_.mask & mask;
-            if (shared == 0) continue;
+            if (shared == 0 || (covered != kMaxFields && has_field(shared, covered))) continue;
             const Factors factors = split(shared);
             for (std::size_t d = 0; d < index_.field_count(); ++d) factor_[d] = std::max(factor_[d], factors[d]);
         }
-        cover_rare_patterns();
     }
 
     // The heaviest driver, given the whole loss budget of every common pattern it is in,
     // drives those alone when its cutoff stays at 0.93 or more (once a seed has raised it):
     // the searches of lighter fields walk long lists for their small shares (a register of a
-    // million: 12 % less time than three drivers, and 9 % more at 0.85).
-    bool alone_is_worth() const {
+    // million: 12 % less time than three drivers, and 9 % more at 0.85). The patterns without
+    // it keep their split.
+    void plan_alone_if_worth() {
         constexpr double kLowest = 0.93;
         const std::size_t h = heaviest_driver();
-        return h != kMaxFields && cutoff_for(alone_factor(h)) >= kLowest;
+        if (h == kMaxFields) return;
+        const double alone = alone_factor(h);
+        if (cutoff_for(alone) < kLowest) return;
+        factor_.fill(0.0);
+        factor_[h] = alone;
+        split_common_patterns(h);
+        cover_rare_patterns();
     }
 
     // The heaviest field with a search, kMaxFields if none.
@@ -189,21 +202,6 @@ private:
             if (has_field(shared, h)) factor = std::max(factor, index_.weight_of(shared) / index_.rule(h).weight);
         }
         return factor;
-    }
-
-    // The patterns without the heaviest driver keep their split.
-    void plan_alone() {
-        const std::size_t h = heaviest_driver();
-        const double alone = alone_factor(h);
-        factor_.fill(0.0);
-        factor_[h] = alone;
-        for (const FieldMask mask : index_.common_patterns()) {
-            const FieldMask shared = query_.mask & mask;
-            if (shared == 0 || has_field(shared, h)) continue;
-            const Factors factors = split(shared);
-            for (std::size_t d = 0; d < index_.field_count(); ++d) factor_[d] = std::max(factor_[d], factors[d]);
-        }
-        cover_rare_patterns();
     }
 
     // A rare pattern that the heaviest driver covers with a factor at most a tenth looser is
