@@ -101,6 +101,7 @@ public:
     void run(FieldTally* tally) {
         if (std::isnan(sink_.cutoff()) || query_.mask == 0) return;
         for (std::size_t f = 0; f < index_.field_count(); ++f) scratch_.memo[f].clear();
+        seeded_.fill(join::KeyGroups::kNoKey);
         scratch_.rows.prepare(index_.size());
         try {
             plan();
@@ -127,6 +128,8 @@ public:
         return 1.0 - factor * (1.0 - sink_.cutoff()) - kCutoffMargin * (1.0 + factor);
     }
     std::uint32_t first_row() const { return sink_.first_row(); }
+    // The key of field d whose rows the seed brought, all of them (kNoKey if none).
+    std::uint32_t seeded(std::size_t d) const { return seeded_[d]; }
     void prefetch_row(std::uint32_t row) const { index_.prefetch_row(row); }
 
     // A row a driver's search brings at or above the driver's cutoff: scored once.
@@ -241,6 +244,7 @@ private:
             const double score = field_score(d, key);
             if (score < cutoff_for(factor_[d])) continue;
             for (const std::uint32_t row : keys.rows(key)) driver_found(d, row, score);
+            seeded_[d] = key;
         }
     }
 
@@ -318,13 +322,17 @@ private:
     RecordScratch& scratch_;
     std::array<double, kMaxFields> factor_{};
     FieldMask searched_ = 0;  // drivers whose search of the whole index has finished
+    std::array<std::uint32_t, kMaxFields> seeded_{};  // by field, as seeded()
     std::array<std::size_t, kMaxFields> scored_{};
     std::size_t rows_scored_ = 0;
 };
 
 double DriverPolicy::cutoff() const { return search_.cutoff_for(factor_); }
 
-bool DriverPolicy::admits(std::uint32_t key) const { return row(keys_.last_row(key)) >= search_.first_row(); }
+// A key the seed brought is not met again in the search of the whole index.
+bool DriverPolicy::admits(std::uint32_t key) const {
+    return row(keys_.last_row(key)) >= search_.first_row() && (rows_ || key != search_.seeded(field_));
+}
 
 // The search scores some keys below its cutoff; their rows are left to other searches.
 void DriverPolicy::take(std::uint32_t key, double score) {
