@@ -269,3 +269,24 @@ def test_pairs_that_cannot_qualify_are_not_scored():
     pairs, scored = _native.self_join(texts, 0.9, 0, 2, None)
     assert [p for p in pairs if p[1] < 300] == self_join_brute(texts[:300], 0.9)
     assert len(pairs) <= scored < 0.02 * len(texts) * (len(texts) - 1) / 2
+
+
+def test_engine_index_cache_gives_back_memory_least_recently_used_first(monkeypatch):
+    from collections import OrderedDict
+
+    from pelgar_join import _index_cache, _native
+
+    room = _native.memory_room()
+    assert room is None or room > 0
+    monkeypatch.setattr(_index_cache, "_indexes", OrderedDict())
+    first, second, third = pj.Index(["alpha", "beta"]), pj.Index(["gamma"]), pj.Index(["delta"])
+    assert _index_cache.index_for("first", lambda: first) is first
+    assert _index_cache.index_for("second", lambda: second) is second
+    assert _index_cache.index_for("first", lambda: None) is first  # reused, and now the most recent
+    monkeypatch.setattr(_native, "memory_room", lambda: 0)  # no room: only the newest stays
+    assert _index_cache.index_for("third", lambda: third) is third
+    assert list(_index_cache._indexes) == ["third"]
+    monkeypatch.setattr(_native, "memory_room", lambda: sys.getsizeof(third) * 3)  # room for the two newest
+    _index_cache.index_for("second", lambda: second)
+    _index_cache.index_for("first", lambda: first)
+    assert list(_index_cache._indexes) == ["second", "first"]

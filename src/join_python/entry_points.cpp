@@ -171,6 +171,14 @@ PyObject* index_info(PyObject*, PyObject* capsule) {
     });
 }
 
+PyObject* memory_room_left(PyObject*, PyObject*) {
+    return python::run_in_frame([&]() -> PyObject* {
+        const std::size_t room = memory_room();
+        if (room == std::numeric_limits<std::size_t>::max()) Py_RETURN_NONE;
+        return checked(PyLong_FromSize_t(room));
+    });
+}
+
 PyObject* top_k(PyObject*, PyObject* args) {
     return python::run_in_frame([&]() -> PyObject* {
         PyObject *capsule = nullptr, *queries_object = nullptr, *progress = nullptr;

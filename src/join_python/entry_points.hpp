@@ -14,5 +14,7 @@ PyObject* index_info(PyObject* module, PyObject* capsule);
 PyObject* top_k(PyObject* module, PyObject* args);
 PyObject* self_join(PyObject* module, PyObject* args);
 PyObject* clusters(PyObject* module, PyObject* args);
+// About how many more bytes the process can allocate; None where that cannot be read.
+PyObject* memory_room_left(PyObject* module, PyObject* unused);
 
 }  // namespace pelgar::join_python

@@ -15,6 +15,7 @@ PyMethodDef function_table[] = {
     {"index_image", index_image, METH_O, "index_image(capsule) -> bytes of the index's arrays"},
     {"index_from_image", index_from_image, METH_O, "index_from_image(bytes) -> capsule"},
     {"index_info", index_info, METH_O, "index_info(capsule) -> (size, scorer_code, memory bytes)"},
+    {"memory_room", memory_room_left, METH_NOARGS, "memory_room() -> bytes the process can still allocate, or None"},
     {"top_k", top_k, METH_VARARGS, "top_k(capsule, queries, k, threshold, workers, progress, form=0)"},
     {"self_join", self_join, METH_VARARGS, "self_join(texts, threshold, scorer_code, workers, progress, columnar=False)"},
     {"clusters", clusters, METH_VARARGS, "clusters(texts, threshold, scorer_code, workers, progress)"},
